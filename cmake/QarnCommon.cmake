@@ -1,0 +1,66 @@
+# One INTERFACE target carries language level, warnings, sanitizer and fuzzing flags; every target
+# links it, so a flag changes in one place.
+add_library(qarn_common INTERFACE)
+target_compile_features(qarn_common INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(qarn_common INTERFACE -Wall -Wextra -Wpedantic)
+if(QARN_WERROR)
+    target_compile_options(qarn_common INTERFACE -Werror)
+endif()
+target_compile_definitions(qarn_common INTERFACE _FILE_OFFSET_BITS=64)
+
+if(QARN_SANITIZE STREQUAL "address")
+    set(_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(QARN_SANITIZE STREQUAL "thread")
+    set(_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT QARN_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "QARN_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+if(_san)
+    target_compile_options(qarn_common INTERFACE ${_san})
+    target_link_options(qarn_common INTERFACE ${_san})
+endif()
+
+if(QARN_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "QARN_FUZZ needs clang (libFuzzer)")
+    endif()
+    # Coverage instrumentation for everything; only the fuzz executables link libFuzzer's main.
+    target_compile_options(qarn_common INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
+# qarn_add_library(name SOURCES ... [DEPS ...]): one static library per folder under src/.
+function(qarn_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC qarn_common ${ARG_DEPS})
+endfunction()
+
+# qarn_add_unit_test(name SOURCES ... [DEPS ...] [LABELS ...]): one GoogleTest executable per
+# library; each test case becomes its own CTest entry so that ctest -j spreads them.
+function(qarn_add_unit_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE qarn_common ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;${ARG_LABELS}")
+endfunction()
+
+# qarn_add_fuzz_target(name SOURCES ... [DEPS ...]): with QARN_FUZZ a libFuzzer executable; without
+# it a replay program that runs the seed corpus through the same entry point as an ordinary test.
+function(qarn_add_fuzz_target name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE qarn_common ${ARG_DEPS})
+    set(corpus ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+    if(QARN_FUZZ)
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        add_test(NAME ${name}.seeds COMMAND ${name} -runs=0 ${corpus})
+    else()
+        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/fuzz/ReplayMain.cpp)
+        add_test(NAME ${name}.seeds COMMAND ${name} ${corpus})
+    endif()
+    set_tests_properties(${name}.seeds PROPERTIES LABELS "fuzz")
+    set_property(GLOBAL APPEND PROPERTY QARN_FUZZ_TARGETS ${name})
+endfunction()

@@ -1,0 +1,47 @@
+#include "platform/Process.h"
+
+#include <limits.h>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace qarn::platform {
+
+std::optional<std::string> GetModuleFileName() {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof buffer))
+        return std::nullopt;
+    return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::optional<std::string> GetModuleBaseName() {
+    auto path = GetModuleFileName();
+    if (!path)
+        return std::nullopt;
+    const auto slash = path->rfind('/');
+    std::string base = slash == std::string::npos ? *path : path->substr(slash + 1);
+    if (base.empty())
+        return std::nullopt;
+    return base;
+}
+
+uint32_t GetCurrentThreadId() {
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+}
+
+void OutputDebugString(std::string_view text) {
+    std::string line(text);
+    if (line.empty() || line.back() != '\n')
+        line.push_back('\n');
+    // One write call keeps the line whole against other threads writing to the same stream.
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+}
+
+} // namespace qarn::platform
