@@ -1,0 +1,368 @@
+#include "diag/CFileLogger.h"
+
+#include "platform/FileOps.h"
+#include "platform/Process.h"
+#include "platform/SystemTime.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <thread>
+#include <vector>
+
+namespace qarn {
+
+namespace {
+
+using platform::NamedMutex;
+
+// The status a timed-out wait reports on the debug output, the same number log readers know.
+constexpr int kWaitTimeout = 258;
+constexpr char kFallbackMutexName[] = "Global\\qarnTAVOSLoggerInst";
+constexpr uint8_t kByteOrderMark[] = {0xFF, 0xFE};
+std::atomic<void (*)()> g_settingsReadHook{nullptr};
+
+std::vector<uint8_t> ToLittleEndianBytes(const std::u16string& line) {
+    std::vector<uint8_t> bytes;
+    bytes.reserve(line.size() * 2);
+    for (const char16_t unit : line) {
+        bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+// "tool.exe" -> "tool", "my.tool.exe" -> "my".
+std::string FileStem(const std::string& moduleBaseName) {
+    return moduleBaseName.substr(0, moduleBaseName.find('.'));
+}
+
+std::string RotationSuffix() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[32];
+    const size_t n = std::strftime(buffer, sizeof buffer, "%Y%m%d%H%M%S", &local);
+    return std::string(buffer, n);
+}
+
+} // namespace
+
+// The named mutex is no fair lock: a thread that has just released it takes it again before a
+// woken waiter gets to run, so with several writing threads some waiters starve past their 10 ms
+// and lose their lines. This queue hands the turn at the named mutex to the threads of this
+// process strictly in order of arrival; then only one thread per process competes for the named
+// mutex itself. The 10 ms bound covers the wait here and there together.
+class CFileLogger::WriterQueue {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // True when it is this thread's turn before `deadline`. The thread whose turn it is may enter
+    // again (the named mutex is recursive, so is this).
+    bool Enter(Clock::time_point deadline) {
+        std::unique_lock lock(m_lock);
+        const auto self = std::this_thread::get_id();
+        if (m_depth > 0 && m_owner == self) {
+            ++m_depth;
+            return true;
+        }
+        if (m_depth == 0 && m_waiting.empty()) {
+            Take(self);
+            return true;
+        }
+        Waiter me;
+        m_waiting.push_back(&me);
+        if (me.wake.wait_until(lock, deadline, [&me] { return me.granted; }))
+            return true; // Leave made this thread the owner
+        std::erase(m_waiting, &me);
+        return false;
+    }
+
+    void Leave() {
+        std::lock_guard lock(m_lock);
+        if (m_depth == 0 || --m_depth > 0)
+            return;
+        if (m_waiting.empty())
+            return;
+        // Handed over directly, so the leaving thread cannot take the turn again at once.
+        Waiter* next = m_waiting.front();
+        m_waiting.pop_front();
+        Take(next->self);
+        next->granted = true;
+        next->wake.notify_one();
+    }
+
+  private:
+    struct Waiter {
+        std::condition_variable wake;
+        std::thread::id self = std::this_thread::get_id();
+        bool granted = false;
+    };
+
+    void Take(std::thread::id owner) {
+        m_owner = owner;
+        m_depth = 1;
+    }
+
+    std::mutex m_lock;
+    std::deque<Waiter*> m_waiting;
+    std::thread::id m_owner;
+    int m_depth = 0;
+};
+
+CFileLogger::CFileLogger()
+    : m_writers(std::make_unique<WriterQueue>()), m_strDebugPrefix("DEBUG   - "),
+      m_strInfoPrefix("INFO    - "), m_strWarningPrefix("WARNING - "),
+      m_strErrorPrefix("ERROR   - ") {
+    const auto moduleName = platform::GetModuleBaseName();
+    m_strMutexName = moduleName ? "Global\\" + *moduleName : std::string(kFallbackMutexName);
+    // On failure the mutex stays closed: every acquisition then fails and its line is dropped.
+    if (m_mutex.Create(m_strMutexName) == NamedMutex::CreateResult::AlreadyExists) {
+        platform::OutputDebugString("CFileLogger::CFileLogger(): Info: '" + m_strMutexName +
+                                    "' Mutex already exists\n");
+    }
+    if (BuildLogFilePath())
+        RotateIfNeeded();
+}
+
+void CFileLogger::SetSettingsReadHook(void (*hook)()) {
+    g_settingsReadHook.store(hook);
+}
+
+CFileLogger::~CFileLogger() {
+    if (m_mutex.IsOpen() && !m_mutex.Close()) {
+        platform::OutputDebugString("CloseHandle() on '" + m_strMutexName +
+                                    "' Mutex failed with error: " + std::to_string(errno) + "\n");
+    }
+    m_strLogFilePath.clear();
+    m_strMutexName.clear();
+    m_config.Reset();
+}
+
+bool CFileLogger::BuildLogFilePath() {
+    std::lock_guard guard(FacilityLock());
+    const bool loaded = m_config.Load();
+    if (auto* hook = g_settingsReadHook.load())
+        hook();
+    const bool usable = loaded && m_config.logEnabled && m_config.logLevel >= 0 &&
+                        m_config.logLevel <= 4 && platform::PathExists(m_config.logFolder);
+    const auto moduleName = usable ? platform::GetModuleBaseName() : std::nullopt;
+    if (!moduleName) {
+        // Logging is off for the whole run: nothing may claim a level.
+        m_strLogFilePath.clear();
+        m_config.Reset();
+        return false;
+    }
+    std::string path = m_config.logFolder;
+    if (path.back() != '/')
+        path.push_back('/');
+    m_strLogFilePath = path + FileStem(*moduleName) + ".txt";
+    return true;
+}
+
+void CFileLogger::Debug(const char* text) {
+    if (text != nullptr)
+        WriteLine(4, m_strDebugPrefix, text, "\r\n");
+}
+void CFileLogger::Info(const char* text) {
+    if (text != nullptr)
+        WriteLine(3, m_strInfoPrefix, text, "\r\n");
+}
+void CFileLogger::Warning(const char* text) {
+    if (text != nullptr)
+        WriteLine(2, m_strWarningPrefix, text, "\r\n");
+}
+void CFileLogger::Error(const char* text) {
+    if (text != nullptr)
+        WriteLine(1, m_strErrorPrefix, text, "\n");
+}
+void CFileLogger::Debug(const std::string& text) {
+    WriteLine(4, m_strDebugPrefix, text, "\r\n");
+}
+void CFileLogger::Info(const std::string& text) {
+    WriteLine(3, m_strInfoPrefix, text, "\r\n");
+}
+void CFileLogger::Warning(const std::string& text) {
+    WriteLine(2, m_strWarningPrefix, text, "\r\n");
+}
+void CFileLogger::Error(const std::string& text) {
+    WriteLine(1, m_strErrorPrefix, text, "\n");
+}
+
+void CFileLogger::WriteLine(int threshold, const std::string& prefix, std::string_view text,
+                            const char* lineEnd) {
+    if (!m_config.logEnabled || m_config.logLevel < threshold)
+        return;
+    std::string line = FormatThreadId();
+    line += ' ';
+    line += FormatTimestamp();
+    line += prefix;
+    line += text;
+    line += lineEnd;
+    AppendToFile(ToUtf16(line));
+}
+
+std::string CFileLogger::FormatThreadId() const {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "[0x%08x]", platform::GetCurrentThreadId());
+    return buffer;
+}
+
+std::string CFileLogger::FormatTimestamp() const {
+    const platform::SystemTime t = platform::GetLocalTime();
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04u.%02u.%02u %02u:%02u:%02u.%03u - ", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, t.milliseconds);
+    return buffer;
+}
+
+bool CFileLogger::IsMutexFree() {
+    using namespace std::chrono;
+    const auto deadline = WriterQueue::Clock::now() + milliseconds(kMutexWaitMs);
+    NamedMutex::LockResult result = NamedMutex::LockResult::Timeout;
+    if (m_writers->Enter(deadline)) {
+        // What is left of the 10 ms, rounded up so that the whole wait is never shorter.
+        const auto left = ceil<milliseconds>(deadline - WriterQueue::Clock::now());
+        result = m_mutex.TimedLock(static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
+        if (result == NamedMutex::LockResult::Acquired ||
+            result == NamedMutex::LockResult::Abandoned)
+            return true;
+        const int error = errno;
+        m_writers->Leave();
+        errno = error;
+    }
+    const int code = result == NamedMutex::LockResult::Timeout ? kWaitTimeout : errno;
+    platform::OutputDebugString("CFileLogger::IsMutexFree(): WaitForSingleObject() returns: " +
+                                std::to_string(code) + "\n");
+    return false;
+}
+
+bool CFileLogger::FreeMutex() {
+    platform::OutputDebugString(
+        "CFileLogger::FreeMutex(): ReleaseMutex() returns: " + std::to_string(errno) + "\n");
+    return false;
+}
+
+void CFileLogger::ReleaseMutex() {
+    const bool released = m_mutex.Unlock();
+    const int error = errno;
+    m_writers->Leave();
+    if (!released) {
+        errno = error;
+        FreeMutex();
+    }
+}
+
+bool CFileLogger::RotateIfNeeded() {
+    if (m_strLogFilePath.empty())
+        return false;
+    // A look without the mutex settles the common case (not full) without making other writers
+    // wait; a full file is measured again under the mutex before it is moved.
+    if (platform::FileSize(m_strLogFilePath).value_or(0) < kRotateSize)
+        return true;
+    if (!IsMutexFree())
+        return true; // no rotation this time; the next line tries again
+    const bool result = RotateLocked();
+    ReleaseMutex();
+    return result;
+}
+
+// Measuring and moving under one ownership of the mutex: another process cannot move the file in
+// between, so a full file is moved once and a fresh one never follows it as an empty rotated file.
+bool CFileLogger::RotateLocked() {
+    // A file that cannot be examined counts as empty.
+    const int64_t size = platform::FileSize(m_strLogFilePath).value_or(0);
+    if (size < kRotateSize)
+        return true;
+    const std::string rotated = m_strLogFilePath + "_" + RotationSuffix();
+    // Never over an existing file: then the line goes on into the full one and the next tries
+    // again.
+    if (!platform::MoveFileNoReplace(m_strLogFilePath, rotated))
+        return false;
+    return platform::TouchFile(m_strLogFilePath);
+}
+
+void CFileLogger::AppendToFile(const std::u16string& line) {
+    if (line.empty() || !m_config.logEnabled)
+        return;
+    RotateIfNeeded();
+    const std::vector<uint8_t> bytes = ToLittleEndianBytes(line);
+    // Opening and closing happen outside the mutex, which then guards little more than the one
+    // write: the shorter others wait, the fewer lines run out of their 10 ms.
+    platform::AppendFile file;
+    file.Open(m_strLogFilePath);
+    if (!IsMutexFree())
+        return;
+    // Moved aside by a rotation in the meantime: the line belongs in the new file.
+    if (!file.IsStill(m_strLogFilePath))
+        file.Open(m_strLogFilePath);
+    // A file that cannot be opened or written loses the line silently.
+    if (file.IsOpen())
+        file.Append(kByteOrderMark, bytes);
+    ReleaseMutex();
+}
+
+std::u16string CFileLogger::ToUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const auto lead = static_cast<uint8_t>(utf8[i++]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            continue;
+        }
+        // Trail count and the allowed range of the first trail byte, which excludes overlong
+        // forms, surrogates and code points above U+10FFFF.
+        int trails = 0;
+        uint32_t code = 0;
+        uint8_t low = 0x80;
+        uint8_t high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            trails = 1;
+            code = lead & 0x1Fu;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            trails = 2;
+            code = lead & 0x0Fu;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            trails = 3;
+            code = lead & 0x07u;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            out.push_back(u'\uFFFD');
+            continue;
+        }
+        bool complete = true;
+        for (int k = 0; k < trails; ++k) {
+            const uint8_t trail = i < utf8.size() ? static_cast<uint8_t>(utf8[i]) : 0;
+            if (i >= utf8.size() || trail < low || trail > high) {
+                complete = false;
+                break;
+            }
+            code = (code << 6) | (trail & 0x3Fu);
+            ++i;
+            low = 0x80;
+            high = 0xBF;
+        }
+        if (!complete) {
+            out.push_back(u'\uFFFD'); // the byte that broke the sequence is read again
+        } else if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return out;
+}
+
+} // namespace qarn

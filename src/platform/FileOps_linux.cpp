@@ -1,0 +1,107 @@
+#include "platform/FileOps.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qarn::platform {
+
+bool PathExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0;
+}
+
+std::optional<int64_t> FileSize(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return static_cast<int64_t>(info.st_size);
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    // No such rename here: link refuses an existing target just as well.
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (unlink(from.c_str()) != 0) {
+        const int error = errno;
+        unlink(to.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool TouchFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    return close(fd) == 0;
+}
+
+AppendFile::~AppendFile() {
+    Close();
+}
+
+bool AppendFile::Open(const std::string& path) {
+    Close();
+    m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    return m_fd >= 0;
+}
+
+int64_t AppendFile::Size() const {
+    struct stat info {};
+    if (m_fd < 0 || fstat(m_fd, &info) != 0)
+        return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+bool AppendFile::IsStill(const std::string& path) const {
+    struct stat byName {};
+    struct stat held {};
+    return m_fd >= 0 && stat(path.c_str(), &byName) == 0 && fstat(m_fd, &held) == 0 &&
+           byName.st_dev == held.st_dev && byName.st_ino == held.st_ino;
+}
+
+bool AppendFile::Append(std::span<const uint8_t> header, std::span<const uint8_t> data) {
+    if (m_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    std::vector<uint8_t> buffer;
+    if (!header.empty() && Size() == 0) {
+        buffer.reserve(header.size() + data.size());
+        buffer.assign(header.begin(), header.end());
+        buffer.insert(buffer.end(), data.begin(), data.end());
+        data = buffer;
+    }
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(m_fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool AppendFile::Close() {
+    if (m_fd < 0)
+        return true;
+    const int rc = close(m_fd);
+    m_fd = -1;
+    return rc == 0;
+}
+
+} // namespace qarn::platform
