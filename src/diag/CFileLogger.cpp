@@ -1,8 +1,10 @@
 #include "diag/CFileLogger.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/FileOps.h"
 #include "platform/Process.h"
 #include "platform/SystemTime.h"
+#include "platform/TextCodec.h"
 
 #include <algorithm>
 #include <atomic>
@@ -30,10 +32,8 @@ std::atomic<void (*)()> g_settingsReadHook{nullptr};
 std::vector<uint8_t> ToLittleEndianBytes(const std::u16string& line) {
     std::vector<uint8_t> bytes;
     bytes.reserve(line.size() * 2);
-    for (const char16_t unit : line) {
-        bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(unit >> 8));
-    }
+    for (const char16_t unit : line)
+        platform::AppendLe16(bytes, unit);
     return bytes;
 }
 
@@ -204,7 +204,7 @@ void CFileLogger::WriteLine(int threshold, const std::string& prefix, std::strin
     line += prefix;
     line += text;
     line += lineEnd;
-    AppendToFile(ToUtf16(line));
+    AppendToFile(platform::Utf8ToUtf16(line));
 }
 
 std::string CFileLogger::FormatThreadId() const {
@@ -305,64 +305,6 @@ void CFileLogger::AppendToFile(const std::u16string& line) {
     if (file.IsOpen())
         file.Append(kByteOrderMark, bytes);
     ReleaseMutex();
-}
-
-std::u16string CFileLogger::ToUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<uint8_t>(utf8[i++]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            continue;
-        }
-        // Trail count and the allowed range of the first trail byte, which excludes overlong
-        // forms, surrogates and code points above U+10FFFF.
-        int trails = 0;
-        uint32_t code = 0;
-        uint8_t low = 0x80;
-        uint8_t high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            trails = 1;
-            code = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            trails = 2;
-            code = lead & 0x0Fu;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            trails = 3;
-            code = lead & 0x07u;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            out.push_back(u'\uFFFD');
-            continue;
-        }
-        bool complete = true;
-        for (int k = 0; k < trails; ++k) {
-            const uint8_t trail = i < utf8.size() ? static_cast<uint8_t>(utf8[i]) : 0;
-            if (i >= utf8.size() || trail < low || trail > high) {
-                complete = false;
-                break;
-            }
-            code = (code << 6) | (trail & 0x3Fu);
-            ++i;
-            low = 0x80;
-            high = 0xBF;
-        }
-        if (!complete) {
-            out.push_back(u'\uFFFD'); // the byte that broke the sequence is read again
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return out;
 }
 
 } // namespace qarn

@@ -41,7 +41,8 @@ class CFileLogger : private boost::noncopyable {
     static CFileLogger* GetInstance();
 
     // One line at that level; nothing for a null text or when the configured level is below the
-    // level's threshold (Debug 4, Info 3, Warning 2, Error 1). Texts are UTF-8.
+    // level's threshold (Debug 4, Info 3, Warning 2, Error 1). Texts are UTF-8; each ill-formed
+    // part of one is written as U+FFFD.
     void Debug(const char* text);
     void Info(const char* text);
     void Warning(const char* text);
@@ -75,11 +76,6 @@ class CFileLogger : private boost::noncopyable {
     const std::string& LogFilePath() const { return m_strLogFilePath; }
     const std::string& MutexName() const { return m_strMutexName; }
     const DiagnosticsConfiguration& Configuration() const { return m_config; }
-
-    // UTF-8 -> UTF-16. Each maximal ill-formed part (a stray byte, a cut-off or overlong
-    // sequence, an encoded surrogate) becomes one U+FFFD, the way most decoders do it:
-    // "a\xE2\x82" -> u"a\uFFFD", "\xC0\xAF" -> u"\uFFFD\uFFFD".
-    static std::u16string ToUtf16(std::string_view utf8);
 
     // Runs `hook` on the building thread right after the settings were read during construction,
     // where the settings code may itself log; tests use it to check that such logging is

@@ -2,6 +2,8 @@
 
 #include "diag/CMyByteArray.h"
 #include "diag/RegistryAccess.h"
+#include "platform/ByteOrder.h"
+#include "platform/TextCodec.h"
 
 #include <utility>
 
@@ -10,24 +12,6 @@ namespace qarn {
 namespace {
 
 constexpr size_t kLengthFieldSize = 4;
-
-void AppendUtf8(std::string& out, uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
 
 // Reads the value front to back; every read checks that its bytes lie inside the value.
 class ValueReader {
@@ -45,9 +29,7 @@ class ValueReader {
     bool Le32(uint32_t& out) {
         if (m_size - m_pos < 4)
             return false;
-        out = static_cast<uint32_t>(m_data[m_pos]) | static_cast<uint32_t>(m_data[m_pos + 1]) << 8 |
-              static_cast<uint32_t>(m_data[m_pos + 2]) << 16 |
-              static_cast<uint32_t>(m_data[m_pos + 3]) << 24;
+        out = platform::GetLe32(m_data + m_pos);
         m_pos += 4;
         return true;
     }
@@ -59,35 +41,20 @@ class ValueReader {
         uint32_t count = 0;
         if (!Le32(count) || count == 0 || count % 2 != 0 || count > m_size - m_pos)
             return false;
-        const size_t units = count / 2;
-        std::string text;
-        for (size_t i = 0; i + 1 < units; ++i) {
-            const uint16_t unit = Unit(i);
-            if (unit == 0)
-                return false; // NUL before the end
-            if (unit >= 0xD800 && unit <= 0xDBFF && i + 2 < units && Unit(i + 1) >= 0xDC00 &&
-                Unit(i + 1) <= 0xDFFF) {
-                AppendUtf8(text, 0x10000 + ((unit - 0xD800u) << 10) + (Unit(i + 1) - 0xDC00u));
-                ++i;
-            } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-                AppendUtf8(text, 0xFFFD); // a lone surrogate has no UTF-8 form
-            } else {
-                AppendUtf8(text, unit);
-            }
-        }
-        if (Unit(units - 1) != 0)
+        // The text without its terminator; a lone surrogate has no UTF-8 form and becomes U+FFFD.
+        std::u16string text(count / 2 - 1, u'\0');
+        for (size_t i = 0; i < text.size(); ++i)
+            text[i] = static_cast<char16_t>(platform::GetLe16(m_data + m_pos + 2 * i));
+        if (text.find(u'\0') != std::u16string::npos)
+            return false; // NUL before the end
+        if (platform::GetLe16(m_data + m_pos + count - 2) != 0)
             return false;
         m_pos += count;
-        out = std::move(text);
+        out = platform::Utf16ToUtf8(text);
         return true;
     }
 
   private:
-    uint16_t Unit(size_t index) const {
-        const size_t at = m_pos + 2 * index;
-        return static_cast<uint16_t>(m_data[at] | m_data[at + 1] << 8);
-    }
-
     const uint8_t* m_data;
     size_t m_size;
     size_t m_pos;

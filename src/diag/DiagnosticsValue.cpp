@@ -2,7 +2,9 @@
 
 #include "diag/CHRegKey.h"
 #include "diag/FileLogger.h"
+#include "platform/ByteOrder.h"
 #include "platform/Registry.h"
+#include "platform/TextCodec.h"
 
 #include <limits>
 
@@ -10,93 +12,20 @@ namespace qarn {
 
 namespace {
 
-constexpr uint32_t kReplacement = 0xFFFD;
-
-// Length of the UTF-8 sequence that starts with `lead`, 0 for a byte that cannot start one.
-size_t SequenceLength(uint8_t lead) {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
-}
-
-// Decodes one sequence at `pos` strictly (no overlong forms, no surrogates, nothing past
-// U+10FFFF). Returns the bytes used, 0 when the bytes there are not valid UTF-8.
-size_t DecodeUtf8(const std::string& text, size_t pos, uint32_t& codePoint) {
-    const auto lead = static_cast<uint8_t>(text[pos]);
-    const size_t length = SequenceLength(lead);
-    if (length == 0 || text.size() - pos < length)
-        return 0;
-    if (length == 1) {
-        codePoint = lead;
-        return 1;
-    }
-    codePoint = lead & (0x7F >> length);
-    for (size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<uint8_t>(text[pos + i]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        codePoint = codePoint << 6 | (next & 0x3Fu);
-    }
-    const uint32_t smallest = length == 3 ? 0x800 : 0x10000;
-    if ((length > 2 && codePoint < smallest) || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-        return 0;
-    return length;
-}
-
-// "Ä:" -> C4 00 3A 00. A byte that does not begin valid UTF-8 becomes U+FFFD; `valid` tells
-// whether that happened.
-std::vector<uint16_t> ToUtf16(const std::string& text, bool* valid = nullptr) {
-    std::vector<uint16_t> units;
-    bool clean = true;
-    for (size_t pos = 0; pos < text.size();) {
-        uint32_t codePoint = 0;
-        const size_t used = DecodeUtf8(text, pos, codePoint);
-        if (used == 0) {
-            codePoint = kReplacement;
-            clean = false;
-        }
-        pos += used == 0 ? 1 : used;
-        if (codePoint >= 0x10000) {
-            units.push_back(static_cast<uint16_t>(0xD800 + ((codePoint - 0x10000) >> 10)));
-            units.push_back(static_cast<uint16_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF)));
-        } else {
-            units.push_back(static_cast<uint16_t>(codePoint));
-        }
-    }
-    if (valid != nullptr)
-        *valid = clean;
-    return units;
-}
-
-void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
 // Byte count (terminating NUL included), the code units, the NUL.
-void PutText(std::vector<uint8_t>& out, const std::vector<uint16_t>& units) {
-    PutLe32(out, static_cast<uint32_t>(2 * (units.size() + 1)));
-    for (const uint16_t unit : units) {
-        out.push_back(static_cast<uint8_t>(unit));
-        out.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
+void PutText(std::vector<uint8_t>& out, const std::u16string& units) {
+    platform::AppendLe32(out, static_cast<uint32_t>(2 * (units.size() + 1)));
+    for (const char16_t unit : units)
+        platform::AppendLe16(out, unit);
+    platform::AppendLe16(out, 0);
 }
 
 // A folder text the value can carry unchanged: valid UTF-8 without NUL (a NUL would end the
 // stored text early and make the whole value invalid).
 std::string FolderTextProblem(const char* what, const std::string& folder) {
-    bool valid = true;
-    ToUtf16(folder, &valid);
-    if (!valid || folder.find('\0') != std::string::npos)
+    bool wellFormed = true;
+    platform::Utf8ToUtf16(folder, &wellFormed);
+    if (!wellFormed || folder.find('\0') != std::string::npos)
         return std::string(what) + " is not valid UTF-8 text without NUL";
     return {};
 }
@@ -117,8 +46,8 @@ std::string StoreFailure(const char* action, const std::string& where, platform:
 } // namespace
 
 std::vector<uint8_t> BuildDiagnosticsValue(const DiagnosticsConfiguration& settings) {
-    const std::vector<uint16_t> dump = ToUtf16(settings.dumpFolder);
-    const std::vector<uint16_t> log = ToUtf16(settings.logFolder);
+    const std::u16string dump = platform::Utf8ToUtf16(settings.dumpFolder);
+    const std::u16string log = platform::Utf8ToUtf16(settings.logFolder);
     // length, flag, type, dump record, flag, level, log record
     const size_t size =
         4 + 1 + 4 + (4 + 2 * (dump.size() + 1)) + 1 + 4 + (4 + 2 * (log.size() + 1));
@@ -126,12 +55,12 @@ std::vector<uint8_t> BuildDiagnosticsValue(const DiagnosticsConfiguration& setti
         return {}; // its length field could not count it
     std::vector<uint8_t> value;
     value.reserve(size);
-    PutLe32(value, static_cast<uint32_t>(size));
+    platform::AppendLe32(value, static_cast<uint32_t>(size));
     value.push_back(settings.dumpEnabled ? 1 : 0);
-    PutLe32(value, static_cast<uint32_t>(settings.dumpType));
+    platform::AppendLe32(value, static_cast<uint32_t>(settings.dumpType));
     PutText(value, dump);
     value.push_back(settings.logEnabled ? 1 : 0);
-    PutLe32(value, static_cast<uint32_t>(settings.logLevel));
+    platform::AppendLe32(value, static_cast<uint32_t>(settings.logLevel));
     PutText(value, log);
     return value;
 }

@@ -1,5 +1,7 @@
 #include "net/MsgBytes.h"
 
+#include "platform/ByteOrder.h"
+
 #include <utility>
 
 namespace qarn {
@@ -18,15 +20,8 @@ constexpr uint32_t kWide32 = 0xFFFFFFFF;
 // Size of a record with no text and no data, length forms included: 42.
 constexpr size_t kFixedSize = 4 + 4 + 4 + 4 + 16 + 3 + 1 + 4 + 2;
 
-void PutU16(std::vector<uint8_t>& out, uint16_t value) {
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-    PutU16(out, static_cast<uint16_t>(value));
-    PutU16(out, static_cast<uint16_t>(value >> 16));
-}
+using platform::AppendLe16;
+using platform::AppendLe32;
 
 // Reads little-endian fields from a byte range; every read fails once the range is exhausted.
 struct ByteCursor {
@@ -52,15 +47,14 @@ struct ByteCursor {
         const uint8_t* p = nullptr;
         if (!Take(2, p))
             return false;
-        value = static_cast<uint16_t>(p[0] | p[1] << 8);
+        value = platform::GetLe16(p);
         return true;
     }
     bool U32(uint32_t& value) {
-        uint16_t low = 0;
-        uint16_t high = 0;
-        if (!U16(low) || !U16(high))
+        const uint8_t* p = nullptr;
+        if (!Take(4, p))
             return false;
-        value = static_cast<uint32_t>(low) | static_cast<uint32_t>(high) << 16;
+        value = platform::GetLe32(p);
         return true;
     }
     bool I32(int32_t& value) {
@@ -75,7 +69,7 @@ struct ByteCursor {
 void PutTime(std::vector<uint8_t>& out, const platform::SystemTime& t) {
     for (uint16_t field :
          {t.year, t.month, t.dayOfWeek, t.day, t.hour, t.minute, t.second, t.milliseconds})
-        PutU16(out, field);
+        AppendLe16(out, field);
 }
 
 bool ReadTime(ByteCursor& in, platform::SystemTime& t) {
@@ -89,20 +83,20 @@ bool ReadTime(ByteCursor& in, platform::SystemTime& t) {
 
 void PutText(std::vector<uint8_t>& out, const std::u16string& text) {
     out.push_back(kWideLength);
-    PutU16(out, kUnicodeMarker);
+    AppendLe16(out, kUnicodeMarker);
     const size_t length = text.size();
     if (length < kWideLength) {
         out.push_back(static_cast<uint8_t>(length));
     } else if (length < kUnicodeMarker) {
         out.push_back(kWideLength);
-        PutU16(out, static_cast<uint16_t>(length));
+        AppendLe16(out, static_cast<uint16_t>(length));
     } else {
         out.push_back(kWideLength);
-        PutU16(out, kWide16);
-        PutU32(out, static_cast<uint32_t>(length));
+        AppendLe16(out, kWide16);
+        AppendLe32(out, static_cast<uint32_t>(length));
     }
     for (char16_t unit : text)
-        PutU16(out, static_cast<uint16_t>(unit));
+        AppendLe16(out, static_cast<uint16_t>(unit));
 }
 
 // "FF FE FF" then the length in one of its three forms: 05 -> 5; FF 2C 01 -> 300;
@@ -129,16 +123,16 @@ bool ReadText(ByteCursor& in, std::u16string& text) {
         return false; // checked before allocating: a declared length needs its bytes
     text.resize(length);
     for (size_t i = 0; i < length; ++i)
-        text[i] = static_cast<char16_t>(units[2 * i] | units[2 * i + 1] << 8);
+        text[i] = static_cast<char16_t>(platform::GetLe16(units + 2 * i));
     return true;
 }
 
 void PutData(std::vector<uint8_t>& out, const std::vector<uint8_t>& data) {
     if (data.size() < kWide16) {
-        PutU16(out, static_cast<uint16_t>(data.size()));
+        AppendLe16(out, static_cast<uint16_t>(data.size()));
     } else {
-        PutU16(out, kWide16);
-        PutU32(out, static_cast<uint32_t>(data.size()));
+        AppendLe16(out, kWide16);
+        AppendLe32(out, static_cast<uint32_t>(data.size()));
     }
     out.insert(out.end(), data.begin(), data.end());
 }
@@ -173,13 +167,13 @@ bool MsgToBytes(const CMsg& msg, std::vector<uint8_t>& out) noexcept {
         return false;
     try {
         out.reserve(kFixedSize + 6 + msg.text.size() * 2 + 4 + msg.data.size());
-        PutU32(out, kMsgSchema);
-        PutU32(out, msg.address);
-        PutU32(out, static_cast<uint32_t>(msg.port));
-        PutU32(out, static_cast<uint32_t>(msg.userValue));
+        AppendLe32(out, kMsgSchema);
+        AppendLe32(out, msg.address);
+        AppendLe32(out, static_cast<uint32_t>(msg.port));
+        AppendLe32(out, static_cast<uint32_t>(msg.userValue));
         PutTime(out, msg.time);
         PutText(out, msg.text);
-        PutU32(out, static_cast<uint32_t>(msg.tag));
+        AppendLe32(out, static_cast<uint32_t>(msg.tag));
         PutData(out, msg.data);
     } catch (...) {
         out.clear();

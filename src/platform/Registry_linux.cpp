@@ -1,3 +1,4 @@
+#include "platform/ByteOrder.h"
 #include "platform/Registry.h"
 
 #include <algorithm>
@@ -290,15 +291,22 @@ RegStatus WriteAtomically(int folder, const std::string& file, const std::vector
     return kRegOk;
 }
 
-void PutLe32(std::vector<uint8_t>& out, size_t offset, uint32_t value) {
-    for (size_t i = 0; i < 4; ++i)
-        out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
+// Where a value lives: its file name inside the key's folder, and a descriptor of that folder
+// (held here when the key is a root, whose folder has no descriptor of its own).
+struct ValueLocation {
+    UniqueFd holder;
+    int folder = -1;
+    std::string file;
+};
 
-uint32_t GetLe32(std::span<const uint8_t> bytes, size_t offset) {
-    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<uint32_t>(bytes[offset + 2]) << 16 |
-           static_cast<uint32_t>(bytes[offset + 3]) << 24;
+// The location of value `name` under `key`, once the key was opened with `access`.
+RegStatus LocateValue(RegKeyHandle key, std::string_view name, uint32_t access,
+                      ValueLocation& where) {
+    if ((key->access & access) == 0)
+        return kRegAccessDenied;
+    if (const RegStatus status = ValueFileName(name, where.file); status != kRegOk)
+        return status;
+    return KeyFolder(key, false, where.holder, where.folder);
 }
 
 RegStatus QueryValue(RegKeyHandle key, std::string_view name, uint32_t* type, uint8_t* data,
@@ -307,17 +315,11 @@ RegStatus QueryValue(RegKeyHandle key, std::string_view name, uint32_t* type, ui
         return kRegInvalidHandle;
     if (data != nullptr && size == nullptr)
         return kRegInvalidParameter;
-    if ((key->access & kKeyQueryValue) == 0)
-        return kRegAccessDenied;
-    std::string file;
-    if (const RegStatus status = ValueFileName(name, file); status != kRegOk)
-        return status;
-    UniqueFd holder;
-    int folder = -1;
-    if (const RegStatus status = KeyFolder(key, false, holder, folder); status != kRegOk)
+    ValueLocation where;
+    if (const RegStatus status = LocateValue(key, name, kKeyQueryValue, where); status != kRegOk)
         return status;
     std::vector<uint8_t> bytes;
-    if (const RegStatus status = ReadValueFile(folder, file, bytes); status != kRegOk)
+    if (const RegStatus status = ReadValueFile(where.folder, where.file, bytes); status != kRegOk)
         return status;
     uint32_t valueType = 0;
     std::span<const uint8_t> value;
@@ -344,35 +346,34 @@ RegStatus SetValue(RegKeyHandle key, std::string_view name, uint32_t type, const
         return kRegInvalidHandle;
     if (size > kRegMaxValueSize || (data == nullptr && size != 0))
         return kRegInvalidParameter;
-    if ((key->access & kKeySetValue) == 0)
-        return kRegAccessDenied;
-    std::string file;
-    if (const RegStatus status = ValueFileName(name, file); status != kRegOk)
-        return status;
-    UniqueFd holder;
-    int folder = -1;
-    if (const RegStatus status = KeyFolder(key, false, holder, folder); status != kRegOk)
+    ValueLocation where;
+    if (const RegStatus status = LocateValue(key, name, kKeySetValue, where); status != kRegOk)
         return status;
     const std::span<const uint8_t> bytes(data, data == nullptr ? 0 : size);
-    return WriteAtomically(folder, file, EncodeRegistryValueFile(type, bytes));
+    return WriteAtomically(where.folder, where.file, EncodeRegistryValueFile(type, bytes));
 }
 
 RegStatus DeleteValue(RegKeyHandle key, std::string_view name) {
     if (key == nullptr)
         return kRegInvalidHandle;
-    if ((key->access & kKeySetValue) == 0)
-        return kRegAccessDenied;
-    std::string file;
-    if (const RegStatus status = ValueFileName(name, file); status != kRegOk)
+    ValueLocation where;
+    if (const RegStatus status = LocateValue(key, name, kKeySetValue, where); status != kRegOk)
         return status;
-    UniqueFd holder;
-    int folder = -1;
-    if (const RegStatus status = KeyFolder(key, false, holder, folder); status != kRegOk)
-        return status;
-    if (unlinkat(folder, file.c_str(), 0) != 0)
+    if (unlinkat(where.folder, where.file.c_str(), 0) != 0)
         return FromErrno(errno);
-    fsync(folder); // as after a write: the value is gone either way
+    fsync(where.folder); // as after a write: the value is gone either way
     return kRegOk;
+}
+
+// Runs `call`, turning an allocation failure (paths, value buffers) into kRegOutOfMemory so that
+// no exception escapes the public calls.
+template <typename Call>
+RegStatus OutOfMemoryAsStatus(Call&& call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        return kRegOutOfMemory;
+    }
 }
 
 } // namespace
@@ -380,50 +381,30 @@ RegStatus DeleteValue(RegKeyHandle key, std::string_view name) {
 RegistryKey* const kHKeyLocalMachine = &gLocalMachine;
 RegistryKey* const kHKeyCurrentUser = &gCurrentUser;
 
-// The public calls keep allocation failures (paths, value buffers) from escaping as exceptions.
-
 RegStatus RegistryOpenKey(RegKeyHandle parent, std::string_view subKey, uint32_t access,
                           RegKeyHandle* result) {
-    try {
-        return OpenOrCreate(parent, subKey, access, result, false, nullptr);
-    } catch (const std::bad_alloc&) {
-        return kRegOutOfMemory;
-    }
+    return OutOfMemoryAsStatus(
+        [&] { return OpenOrCreate(parent, subKey, access, result, false, nullptr); });
 }
 
 RegStatus RegistryCreateKey(RegKeyHandle parent, std::string_view subKey, uint32_t access,
                             RegKeyHandle* result, bool* created) {
-    try {
-        return OpenOrCreate(parent, subKey, access, result, true, created);
-    } catch (const std::bad_alloc&) {
-        return kRegOutOfMemory;
-    }
+    return OutOfMemoryAsStatus(
+        [&] { return OpenOrCreate(parent, subKey, access, result, true, created); });
 }
 
 RegStatus RegistryQueryValue(RegKeyHandle key, std::string_view name, uint32_t* type, uint8_t* data,
                              uint32_t* size) {
-    try {
-        return QueryValue(key, name, type, data, size);
-    } catch (const std::bad_alloc&) {
-        return kRegOutOfMemory;
-    }
+    return OutOfMemoryAsStatus([&] { return QueryValue(key, name, type, data, size); });
 }
 
 RegStatus RegistrySetValue(RegKeyHandle key, std::string_view name, uint32_t type,
                            const uint8_t* data, uint32_t size) {
-    try {
-        return SetValue(key, name, type, data, size);
-    } catch (const std::bad_alloc&) {
-        return kRegOutOfMemory;
-    }
+    return OutOfMemoryAsStatus([&] { return SetValue(key, name, type, data, size); });
 }
 
 RegStatus RegistryDeleteValue(RegKeyHandle key, std::string_view name) {
-    try {
-        return DeleteValue(key, name);
-    } catch (const std::bad_alloc&) {
-        return kRegOutOfMemory;
-    }
+    return OutOfMemoryAsStatus([&] { return DeleteValue(key, name); });
 }
 
 RegStatus RegistryCloseKey(RegKeyHandle key) {
@@ -466,8 +447,8 @@ std::vector<uint8_t> EncodeRegistryValueFile(uint32_t type, std::span<const uint
     // Sized once and filled by index: every byte has its place, nothing is appended.
     std::vector<uint8_t> out(kRegValueFileHeaderSize + data.size());
     std::copy(std::begin(kMagic), std::end(kMagic), out.begin());
-    PutLe32(out, 4, type);
-    PutLe32(out, 8, static_cast<uint32_t>(data.size()));
+    PutLe32(out.data() + 4, type);
+    PutLe32(out.data() + 8, static_cast<uint32_t>(data.size()));
     std::copy(data.begin(), data.end(), out.begin() + kRegValueFileHeaderSize);
     return out;
 }
@@ -477,10 +458,10 @@ RegStatus DecodeRegistryValueFile(std::span<const uint8_t> file, uint32_t& type,
     if (file.size() < kRegValueFileHeaderSize ||
         !std::equal(std::begin(kMagic), std::end(kMagic), file.begin()))
         return kRegCorrupt;
-    const uint32_t size = GetLe32(file, 8);
+    const uint32_t size = GetLe32(file.data() + 8);
     if (size > kRegMaxValueSize || size != file.size() - kRegValueFileHeaderSize)
         return kRegCorrupt;
-    type = GetLe32(file, 4);
+    type = GetLe32(file.data() + 4);
     data = file.subspan(kRegValueFileHeaderSize, size);
     return kRegOk;
 }

@@ -1,22 +1,8 @@
 #include "protocol/LANconvConfigHdr.h"
 
+#include "platform/ByteOrder.h"
+
 namespace qarn {
-
-namespace {
-
-void PutU32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-    out[2] = static_cast<uint8_t>(value >> 16);
-    out[3] = static_cast<uint8_t>(value >> 24);
-}
-
-uint32_t GetU32(const uint8_t* in) {
-    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-           static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
-}
-
-} // namespace
 
 std::array<uint8_t, LANconvConfigHdr::kSize> LANconvConfigHdr::Encode() const {
     std::array<uint8_t, kSize> bytes{};
@@ -31,9 +17,9 @@ bool LANconvConfigHdr::EncodeTo(uint8_t* out, size_t size) const {
     out[1] = byCmd;
     out[2] = byAnswerCmd;
     out[3] = bySubCmd;
-    PutU32(out + 4, dwBlock);
-    PutU32(out + 8, dwLength);
-    PutU32(out + 12, dwSeed);
+    platform::PutLe32(out + 4, dwBlock);
+    platform::PutLe32(out + 8, dwLength);
+    platform::PutLe32(out + 12, dwSeed);
     return true;
 }
 
@@ -44,9 +30,9 @@ bool LANconvConfigHdr::DecodeFrom(const uint8_t* data, size_t size) {
     byCmd = data[1];
     byAnswerCmd = data[2];
     bySubCmd = data[3];
-    dwBlock = GetU32(data + 4);
-    dwLength = GetU32(data + 8);
-    dwSeed = GetU32(data + 12);
+    dwBlock = platform::GetLe32(data + 4);
+    dwLength = platform::GetLe32(data + 8);
+    dwSeed = platform::GetLe32(data + 12);
     return true;
 }
 

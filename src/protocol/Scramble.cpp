@@ -1,5 +1,6 @@
 #include "protocol/Scramble.h"
 
+#include "platform/ByteOrder.h"
 #include "protocol/Rc4.h"
 
 #include <array>
@@ -17,10 +18,7 @@ std::array<uint8_t, kScrambleKeySize> ScrambleKey(uint32_t seed) {
     std::array<uint8_t, kScrambleKeySize> key{};
     for (uint32_t word = 0; word < kScrambleKeySize / 4; ++word) {
         const uint32_t value = seed - word * kScrambleStep; // wraps modulo 2^32 by design
-        key[word * 4] = static_cast<uint8_t>(value);
-        key[word * 4 + 1] = static_cast<uint8_t>(value >> 8);
-        key[word * 4 + 2] = static_cast<uint8_t>(value >> 16);
-        key[word * 4 + 3] = static_cast<uint8_t>(value >> 24);
+        platform::PutLe32(key.data() + word * 4, value);
     }
     return key;
 }

@@ -2,10 +2,10 @@
 
 #include "diag/DiagnosticsValue.h"
 #include "platform/Registry.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <initializer_list>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -102,20 +102,7 @@ Bytes Value(const Bytes& body, int64_t length = -1) {
 // A private settings store and two folders: one that exists and one that does not.
 class DiagnosticsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qarn-diag-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_temp = pattern;
-        m_existing = (m_temp / "folder").string();
-        m_missing = (m_temp / "missing").string();
-        fs::create_directory(m_existing);
-        ASSERT_EQ(setenv("QARN_REGISTRY_ROOT", (m_temp / "registry").c_str(), 1), 0);
-    }
-    void TearDown() override {
-        unsetenv("QARN_REGISTRY_ROOT");
-        std::error_code ignored;
-        fs::remove_all(m_temp, ignored);
-    }
+    void SetUp() override { fs::create_directory(m_existing); }
 
     // Stores `bytes` as the diagnostics value with the given type, bypassing the writer.
     void StoreRaw(const Bytes& bytes, uint32_t type = platform::kRegBinary) {
@@ -130,9 +117,10 @@ class DiagnosticsTest : public ::testing::Test {
         platform::RegistryCloseKey(key);
     }
 
-    fs::path m_temp;
-    std::string m_existing;
-    std::string m_missing;
+    test::TempDir m_temp{"qarn-diag"};
+    test::ScopedRegistryRoot m_store{m_temp};
+    std::string m_existing = m_temp / "folder";
+    std::string m_missing = m_temp / "missing";
 };
 
 TEST_F(DiagnosticsTest, ValueLayoutCases) {

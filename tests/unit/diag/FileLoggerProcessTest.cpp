@@ -1,5 +1,6 @@
 #include "helpers/LogTestSupport.h"
 #include "platform/NamedMutex.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <iostream>
@@ -21,8 +22,6 @@ using testing::LogFile;
 using testing::ProgramRun;
 using testing::ReadLogFile;
 using testing::RunningProgram;
-using testing::ScopedRegistry;
-using testing::TempFolder;
 
 class FileLoggerProcessTest : public ::testing::Test {
   protected:
@@ -41,8 +40,8 @@ class FileLoggerProcessTest : public ::testing::Test {
         return path;
     }
 
-    TempFolder m_temp;
-    ScopedRegistry m_registry{m_temp};
+    test::TempDir m_temp{"qarn-log"};
+    test::ScopedRegistryRoot m_store{m_temp};
     std::string m_logs = m_temp / "logs";
     std::string m_bin = m_temp / "bin";
 };

@@ -4,6 +4,7 @@
 #include "helpers/LogTestSupport.h"
 #include "platform/Process.h"
 #include "platform/SystemTime.h"
+#include "support/TempDir.h"
 
 #include <atomic>
 #include <chrono>
@@ -21,8 +22,6 @@ namespace {
 using testing::LogFile;
 using testing::ReadBytes;
 using testing::ReadLogFile;
-using testing::ScopedRegistry;
-using testing::TempFolder;
 using testing::WriteBytes;
 
 constexpr char kLinePattern[] = R"(^\[0x([0-9a-f]{8})\] )"
@@ -78,8 +77,8 @@ class FileLoggerTest : public ::testing::Test {
 
     std::string LogPath() const { return m_logs + "/" + ModuleStem() + ".txt"; }
 
-    TempFolder m_temp;
-    ScopedRegistry m_registry{m_temp};
+    test::TempDir m_temp{"qarn-log"};
+    test::ScopedRegistryRoot m_store{m_temp};
     std::string m_logs = m_temp / "logs";
 };
 
@@ -203,31 +202,6 @@ TEST_F(FileLoggerTest, TextsArriveAsUtf16AndNullWritesNothing) {
     ASSERT_GE(bytes.size(), tail.size());
     EXPECT_EQ(std::vector<uint8_t>(bytes.end() - static_cast<long>(tail.size()), bytes.end()),
               tail);
-}
-
-TEST(FileLoggerTextTest, IllFormedUtf8BecomesReplacementCharacters) {
-    struct Row {
-        const char* label;
-        std::string input;
-        std::u16string expected;
-    };
-    const Row rows[] = {
-        {"ascii and embedded NUL", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-        {"two and four bytes", "\xC3\xA9\xF0\x9D\x84\x9E", u"\u00E9\U0001D11E"},
-        {"stray continuation byte", "\x80z", u"\uFFFDz"},
-        {"sequence cut at the end", "a\xE2\x82", u"a\uFFFD"},
-        {"sequence cut by ascii", "\xE2\x82z", u"\uFFFDz"},
-        {"overlong two-byte form", "\xC0\xAF", u"\uFFFD\uFFFD"},
-        {"overlong three-byte form", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
-        {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-        {"largest code point", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
-        {"byte that never starts one", "\xF5", u"\uFFFD"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.label);
-        EXPECT_EQ(CFileLogger::ToUtf16(row.input), row.expected);
-    }
 }
 
 TEST_F(FileLoggerTest, FileIsMovedAsideFromExactlyEightMebibytes) {

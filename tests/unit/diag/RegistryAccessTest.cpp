@@ -3,10 +3,10 @@
 #include "diag/CHRegKey.h"
 #include "diag/CMyByteArray.h"
 #include "platform/Registry.h"
+#include "support/TempDir.h"
 
 #include <filesystem>
 #include <fstream>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -55,18 +55,6 @@ TEST(CMyByteArrayTest, ResizeKeepsThePrefixAndZeroFreesTheBuffer) {
 // A private settings store in a temporary folder.
 class RegistryAccessTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qarn-regaccess-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_temp = pattern;
-        ASSERT_EQ(setenv("QARN_REGISTRY_ROOT", (m_temp / "registry").c_str(), 1), 0);
-    }
-    void TearDown() override {
-        unsetenv("QARN_REGISTRY_ROOT");
-        std::error_code ignored;
-        fs::remove_all(m_temp, ignored);
-    }
-
     void Store(const std::string& key, const std::string& name, uint32_t type,
                const std::vector<uint8_t>& bytes) {
         platform::RegKeyHandle handle = nullptr;
@@ -79,7 +67,8 @@ class RegistryAccessTest : public ::testing::Test {
                   platform::kRegOk);
     }
 
-    fs::path m_temp;
+    test::TempDir m_temp{"qarn-regaccess"};
+    test::ScopedRegistryRoot m_store{m_temp};
 };
 
 TEST_F(RegistryAccessTest, OpenRegistryKeyClosesWhatTheKeyHeldBefore) {
@@ -89,7 +78,7 @@ TEST_F(RegistryAccessTest, OpenRegistryKeyClosesWhatTheKeyHeldBefore) {
     EXPECT_EQ(key.Get(), nullptr);
 
     ASSERT_TRUE(OpenRegistryKey(platform::kHKeyLocalMachine, "A\\B", false, true, key));
-    EXPECT_TRUE(fs::is_directory(m_temp / "registry/HKLM/A/B"));
+    EXPECT_TRUE(fs::is_directory(m_store.Root() / "HKLM/A/B"));
     const platform::RegKeyHandle first = key.Get();
     EXPECT_NE(first, nullptr);
 

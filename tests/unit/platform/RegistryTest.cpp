@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "support/TempDir.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -21,18 +23,6 @@ using Bytes = std::vector<uint8_t>;
 // Each test gets a store of its own in a fresh temporary folder.
 class RegistryTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qarn-registry-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        ASSERT_EQ(setenv("QARN_REGISTRY_ROOT", m_root.c_str(), 1), 0);
-    }
-    void TearDown() override {
-        unsetenv("QARN_REGISTRY_ROOT");
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
     fs::path Hklm() const { return m_root / "HKLM"; }
 
     RegKeyHandle Create(std::string_view path, uint32_t access = kKeyAllAccess) {
@@ -66,7 +56,9 @@ class RegistryTest : public ::testing::Test {
         }
     }
 
-    fs::path m_root;
+    test::TempDir m_temp{"qarn-registry"};
+    test::ScopedRegistryRoot m_store{m_temp};
+    const fs::path m_root = m_store.Root();
     std::vector<RegKeyHandle> m_keys;
 };
 

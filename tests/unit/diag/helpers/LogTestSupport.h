@@ -1,62 +1,26 @@
 #pragma once
 
-// Shared by the log file tests: temporary folders, the settings store pointed at one of them,
-// and a reader that turns a log file back into its lines.
+// Shared by the log file tests: settings stored for the logger, a reader that turns a log file
+// back into its lines, and a way to run the log driver. Folders and the store come from
+// support/TempDir.h.
 
 #include "diag/DiagnosticsConfiguration.h"
 #include "diag/DiagnosticsValue.h"
+#include "platform/ByteOrder.h"
 #include "platform/Registry.h"
+#include "platform/TextCodec.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdlib.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace qarn::testing {
-
-// A folder of its own below the system's temporary folder, removed with everything in it.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qarn-log-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
-};
-
-// Points the settings store at `<folder>/registry` for the life of the object.
-class ScopedRegistry {
-  public:
-    explicit ScopedRegistry(const TempFolder& folder) : m_root(folder / "registry") {
-        std::filesystem::create_directories(m_root);
-        setenv("QARN_REGISTRY_ROOT", m_root.c_str(), 1);
-    }
-    ~ScopedRegistry() { unsetenv("QARN_REGISTRY_ROOT"); }
-    ScopedRegistry(const ScopedRegistry&) = delete;
-    ScopedRegistry& operator=(const ScopedRegistry&) = delete;
-
-  private:
-    std::string m_root;
-};
 
 // Stores diagnostics settings with the log part given (crash dumps off), straight into the store:
 // also values the settings writer refuses, such as an enabled log of level 0.
@@ -89,39 +53,13 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
               static_cast<std::streamsize>(bytes.size()));
 }
 
-// UTF-16LE bytes from `offset` on -> UTF-8; a lone surrogate becomes U+FFFD.
+// UTF-16LE bytes from `offset` on -> UTF-8; a lone surrogate becomes U+FFFD, an odd last byte
+// is left out.
 inline std::string DecodeUtf16Le(const std::vector<uint8_t>& bytes, size_t offset = 0) {
-    std::string out;
-    auto put = [&out](uint32_t c) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    };
-    for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
-        const uint32_t unit = bytes[i] | (bytes[i + 1] << 8);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-            const uint32_t low = bytes[i + 2] | (bytes[i + 3] << 8);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                put(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        put(unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
-    }
-    return out;
+    std::u16string units;
+    for (size_t i = offset; i + 1 < bytes.size(); i += 2)
+        units.push_back(static_cast<char16_t>(platform::GetLe16(bytes.data() + i)));
+    return platform::Utf16ToUtf8(units);
 }
 
 struct LogFile {
