@@ -43,7 +43,14 @@ function(qarn_add_unit_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE qarn_common ${ARG_DEPS} GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;${ARG_LABELS}")
+    # Shared test support ("support/TempDir.h") is included relative to tests/.
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+    # A list passed through the discovery script's PROPERTIES keeps only its first item, so the
+    # extra labels go on the folder, whose tests (one executable per folder) all carry them.
+    if(ARG_LABELS)
+        set_property(DIRECTORY APPEND PROPERTY LABELS ${ARG_LABELS})
+    endif()
 endfunction()
 
 # qarn_add_fuzz_target(name SOURCES ... [DEPS ...]): with QARN_FUZZ a libFuzzer executable; without
