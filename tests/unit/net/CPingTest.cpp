@@ -1,18 +1,11 @@
 #include "net/CPing.h"
 
-#include "diag/DiagnosticsConfiguration.h"
-#include "diag/DiagnosticsValue.h"
-#include "diag/FileLogger.h"
 #include "platform/SocketLibrary.h"
-#include "platform/TextCodec.h"
+#include "support/LogCapture.h"
 #include "support/NetLab.h"
-#include "support/TempDir.h"
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -29,53 +22,7 @@ uint32_t Ip(const char* text) {
     return address.s_addr;
 }
 
-// The log facility writing every level into a folder of its own while the object lives.
-class LogCapture {
-  public:
-    LogCapture() {
-        DiagnosticsConfiguration settings;
-        settings.logEnabled = true;
-        settings.logLevel = 4;
-        settings.logFolder = m_temp.Path().string();
-        std::string error;
-        m_ready = WriteDiagnosticsValue(settings, &error);
-        EXPECT_TRUE(m_ready) << error;
-        InitFileLoggerFacility();
-    }
-    ~LogCapture() { ShutdownFileLoggerFacility(); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    // Everything logged so far, as UTF-8.
-    std::string Text() const {
-        std::string text;
-        for (const auto& entry : std::filesystem::directory_iterator(m_temp.Path())) {
-            if (entry.path().extension() != ".txt")
-                continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes{std::istreambuf_iterator<char>(in),
-                                    std::istreambuf_iterator<char>()};
-            std::u16string units;
-            for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-                units.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                                      static_cast<uint8_t>(bytes[i + 1]) << 8));
-            text += platform::Utf16ToUtf8(units);
-        }
-        return text;
-    }
-
-  private:
-    test::TempDir m_temp{"qarn-ping-log"};
-    test::ScopedRegistryRoot m_store{m_temp};
-    bool m_ready = false;
-};
-
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
+using test::LogCapture;
 
 TEST(CPingTest, HoldsOneSocketLibraryStartUpForItsLifetime) {
     const int32_t before = platform::SocketLibraryUsers();
@@ -151,8 +98,8 @@ TEST_F(PingLab, ResultCodesAddressesAndStatusLine) {
         }
     }
     const std::string text = log.Text();
-    EXPECT_EQ(Count(text, "INFO    - CPing: IcmpSendEcho returns 11003\r\n"), 1u) << text;
-    EXPECT_EQ(Count(text, "IcmpSendEcho returns"), 1u) << text;
+    EXPECT_EQ(test::CountOf(text, "INFO    - CPing: IcmpSendEcho returns 11003\r\n"), 1u) << text;
+    EXPECT_EQ(test::CountOf(text, "IcmpSendEcho returns"), 1u) << text;
 }
 
 TEST_F(PingLab, WithoutAnAddressNothingIsSent) {
@@ -194,8 +141,9 @@ TEST_F(PingLab, EchoFacilityThatCannotOpenIsLogged) {
     }
     EXPECT_EQ(SentEchoes(), 0);
     const std::string text = log.Text();
-    EXPECT_EQ(Count(text, "ERROR   - CPing: IcmpCreateFile failure. handle:0xffffffff code:1\n"),
-              1u)
+    EXPECT_EQ(
+        test::CountOf(text, "ERROR   - CPing: IcmpCreateFile failure. handle:0xffffffff code:1\n"),
+        1u)
         << text;
 }
 

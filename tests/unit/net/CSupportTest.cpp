@@ -1,16 +1,9 @@
 #include "net/CSupport.h"
 
-#include "diag/DiagnosticsConfiguration.h"
-#include "diag/DiagnosticsValue.h"
-#include "diag/FileLogger.h"
 #include "platform/SocketLibrary.h"
-#include "platform/TextCodec.h"
+#include "support/LogCapture.h"
 #include "support/NetLab.h"
-#include "support/TempDir.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -19,44 +12,7 @@
 namespace qarn {
 namespace {
 
-// The log facility writing every level into a folder of its own while the object lives.
-class LogCapture {
-  public:
-    LogCapture() {
-        DiagnosticsConfiguration settings;
-        settings.logEnabled = true;
-        settings.logLevel = 4;
-        settings.logFolder = m_temp.Path().string();
-        std::string error;
-        EXPECT_TRUE(WriteDiagnosticsValue(settings, &error)) << error;
-        InitFileLoggerFacility();
-    }
-    ~LogCapture() { ShutdownFileLoggerFacility(); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    // Everything logged so far, as UTF-8.
-    std::string Text() const {
-        std::string text;
-        for (const auto& entry : std::filesystem::directory_iterator(m_temp.Path())) {
-            if (entry.path().extension() != ".txt")
-                continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::string bytes{std::istreambuf_iterator<char>(in),
-                                    std::istreambuf_iterator<char>()};
-            std::u16string units;
-            for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-                units.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                                      static_cast<uint8_t>(bytes[i + 1]) << 8));
-            text += platform::Utf16ToUtf8(units);
-        }
-        return text;
-    }
-
-  private:
-    test::TempDir m_temp{"qarn-support-log"};
-    test::ScopedRegistryRoot m_store{m_temp};
-};
+using test::LogCapture;
 
 // The test's namespace 198.18.1.1 is joined to a router R at 198.18.1.2, which owns
 // 198.18.200.0/24 and counts the echo requests that reach it. Of its addresses, 198.18.200.1
