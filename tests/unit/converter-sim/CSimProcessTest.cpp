@@ -121,7 +121,10 @@ TEST_F(SimProcessTest, ThousandConvertersSpreadOverOneSecondAllAnswerFromTheirOw
     EXPECT_EQ(perSource.begin()->first, kFirst);
     EXPECT_EQ(perSource.rbegin()->first, kFirst + 999);
     const auto spread = got.back().at - got.front().at;
-    EXPECT_GT(spread, 700ms) << "answers are spread over the window, not sent in one burst";
+    // A burst lasts a few milliseconds. The bound stays well below the one-second window because
+    // a loaded machine (sanitizer builds, parallel tests) may start the simulator's sends late,
+    // which squeezes the early end of the window but not its late end.
+    EXPECT_GT(spread, 250ms) << "answers are spread over the window, not sent in one burst";
 
     // The state on request, then a clean stop that leaves nothing unsent.
     ASSERT_TRUE(m_sim.Signal(SIGUSR1));
