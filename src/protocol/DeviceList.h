@@ -1,0 +1,179 @@
+#pragma once
+
+#include "net/CMsg.h"
+#include "protocol/ConverterAnswer.h"
+#include "protocol/IDeviceListObserver.h"
+#include "protocol/IReachability.h"
+#include "protocol/LANconvDevice.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace qarn {
+
+// How a view draws a row. Black for a reachable converter whose answers are complete, red for the
+// rest. An unreachable converter counts as complete (there is nothing more to wait for), so
+// answers never make a row UnreachableIncomplete; the class exists for records from elsewhere.
+enum class RowColourClass {
+    ReachableComplete,
+    ReachableIncomplete,
+    UnreachableComplete,
+    UnreachableIncomplete,
+};
+RowColourClass ColourClassOf(const LANconvDevice& record);
+// True for every class but ReachableComplete.
+bool IsDrawnRed(RowColourClass colourClass);
+
+// Which header shows a sort mark. The list has always shown the down-pointing mark for an
+// ascending order and the up-pointing one for a descending order; users know it that way.
+enum class SortMark { None, Down, Up };
+
+// The live device list: one row per source address that answered, each row owning its converter
+// record and the four column texts (address, MAC address, serial number, firmware version), kept
+// in the chosen sort order. It is the model behind the window's list and the command line's
+// tables; views follow it through IDeviceListObserver.
+//
+// Threads: not thread-safe, by design. Exactly one thread owns the model and calls everything on
+// it, the reading calls included (they keep bookkeeping of their own up to date): the window's UI
+// thread, the command line's main loop. Views are called back on that thread. The answer pump never
+// touches the model: it hands each received datagram over to the owning thread, which calls
+// OnConverterAnswer. Records handed out are only valid on that thread until its next call that
+// changes the list; a view that keeps one takes a copy.
+//
+//     PingReachability echo;
+//     DeviceList list(echo);
+//     list.OnConverterAnswer(msg);        // for every datagram, on the owning thread
+//     list.RemoveStaleEntries();          // with every discovery request
+//     for (size_t row = 0; row < list.GetRowCount(); ++row)
+//         Show(list.GetColumnText(row, DeviceList::kColumnAddress), *list.GetRecord(row));
+class DeviceList {
+  public:
+    // Whole seconds, above 0 (a lastSeen of 0 means never); only differences count. The default
+    // reads the system clock.
+    using Clock = std::function<int64_t()>;
+
+    static constexpr int kColumnAddress = 0;
+    static constexpr int kColumnMac = 1;
+    static constexpr int kColumnSerial = 2;
+    static constexpr int kColumnVersion = 3;
+    static constexpr int kColumnCount = 4;
+
+    // A row whose last accepted answer is more than this old goes at the next age-out (seconds).
+    static constexpr int64_t kStaleAfterSeconds = 20;
+
+    // `echo` asks every new converter once whether it answers; it must outlive the list.
+    explicit DeviceList(IReachability& echo, Clock clock = SystemSeconds);
+    ~DeviceList();
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+
+    // The view to tell about changes, or null. Not owned; it must outlive the list or be unset.
+    void SetObserver(IDeviceListObserver* observer) { m_observer = observer; }
+
+    // Takes one received datagram from `source` (network order): drops what fails the checks,
+    // makes the row of a new source (one echo, which may block up to its time-out), fills the
+    // record, updates the columns, drops other rows that hold the MAC address it just learned,
+    // and sorts when the number of rows changed. Says what became of the datagram.
+    AnswerDisposition OnConverterAnswer(const CMsg& msg);
+    AnswerDisposition OnConverterAnswer(uint32_t source, std::span<const uint8_t> data);
+
+    // Deletes every row whose record was last seen more than kStaleAfterSeconds ago (or never).
+    // Returns how many went.
+    size_t RemoveStaleEntries();
+    // Deletes the row of `address` (network order); 0 deletes nothing. True when a row went.
+    bool RemoveEntryByAddress(uint32_t address);
+    // Deletes every row.
+    void Clear();
+
+    size_t GetRowCount() const { return m_rows.size(); }
+    // Null for a row that does not exist.
+    const LANconvDevice* GetRecord(size_t row) const;
+    // Empty for a row or column that does not exist, and for a column nothing has filled yet.
+    const std::string& GetColumnText(size_t row, int column) const;
+    RowColourClass GetColourClass(size_t row) const;
+    std::optional<size_t> FindRowBySource(uint32_t source) const;
+    // The first row (in the current order) whose record holds `mac`.
+    std::optional<size_t> FindRowByMac(const MacAddress& mac) const;
+
+    // A click on the heading of `column`: the same column again reverses the order, another one
+    // sorts ascending by that column.
+    void HeaderClick(int column);
+    // Puts the rows in the current order; rows that compare equal keep their relative order.
+    void SortList();
+    int GetSortColumn() const { return m_sortColumn; }
+    bool IsSortAscending() const { return m_sortAscending; }
+    SortMark GetSortMark(int column) const;
+
+    // -1, 0 or +1 for `a` before, with or after `b` by `column`, negated when descending. A null
+    // record comes first whatever the direction (a before b when both are null); a column
+    // outside 0..3 compares equal. Keys: 0 the address as one little-endian number, so the
+    // fourth octet weighs most (10.0.1.1 before 10.0.0.2); 1 the MAC bytes; 2 the serial number
+    // without regard to case; 3 the firmware version number.
+    static int Compare(const LANconvDevice* a, const LANconvDevice* b, int column, bool ascending);
+
+    // Seconds since the epoch from the system clock.
+    static int64_t SystemSeconds();
+
+  private:
+    struct Row {
+        std::unique_ptr<LANconvDevice> record;
+        std::array<std::string, kColumnCount> columns;
+        size_t index = 0; // its row number, when this is below m_firstStaleIndex
+    };
+
+    template <typename Call>
+    void Notify(Call call) {
+        if (m_observer != nullptr)
+            call(*m_observer);
+    }
+
+    // Makes the row of a new source at the end: echo, record, address column.
+    Row* InsertRow(uint32_t source);
+    // The record part of one accepted answer and the column texts it changes.
+    AnswerEffect ApplyAnswer(Row& row, const AnswerCheck& check, std::span<const uint8_t> data,
+                             bool isNewRow);
+    // The MAC step: after `row` learned `previous` -> its current address, drops the row that
+    // held that address before.
+    void TakeMac(Row* row, const MacAddress& previous);
+    void RemoveRow(size_t row);
+    // Sorts after the row count changed. `newRow`, the last row, is a row this answer made;
+    // returns where it went.
+    std::optional<size_t> SortAfterCountChange(const Row* newRow);
+    void SortRows();
+    size_t IndexOf(const Row* row) const;
+    // Row numbers from `first` on may have moved.
+    void MarkIndicesStale(size_t first) { m_firstStaleIndex = std::min(m_firstStaleIndex, first); }
+
+    IReachability& m_echo;
+    Clock m_clock;
+    IDeviceListObserver* m_observer = nullptr;
+    std::vector<std::unique_ptr<Row>> m_rows;
+    // Source address -> row, so that each datagram finds its row without a walk over a list of
+    // thousands of converters; a row knows its own number. Row numbers are brought up to date
+    // lazily: a new converter sorted into the middle of the list would otherwise cost a pass
+    // over every row behind it.
+    std::unordered_map<uint32_t, Row*> m_rowOfSource;
+    mutable size_t m_firstStaleIndex = SIZE_MAX;
+    // MAC address -> the one row that holds it (rows still without one, all zeros, are not
+    // here). The MAC rule keeps every other address in at most one row.
+    std::map<MacAddress, Row*> m_rowOfMac;
+    // The rows are in the current sort order: a new row can be placed by a binary search.
+    // Cleared when an answer changes the sort key of a listed row (such rows keep their place
+    // until the next sort).
+    bool m_inOrder = true;
+    // The state the window's initialisation leaves: ascending by address.
+    int m_sortColumn = kColumnAddress;
+    bool m_sortAscending = true;
+};
+
+} // namespace qarn
