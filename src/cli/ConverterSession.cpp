@@ -1,0 +1,102 @@
+#include "cli/ConverterSession.h"
+
+#include "protocol/PingReachability.h"
+
+#include <algorithm>
+#include <ctime>
+#include <thread>
+
+namespace qarn::cli {
+
+namespace {
+
+std::chrono::nanoseconds ThreadCpuTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+} // namespace
+
+ConverterSession::ConverterSession(int32_t port, IReachability* echo, DeviceList::Clock clock)
+    : m_endpoint(m_queue, port),
+      m_ownEcho(echo == nullptr ? std::make_unique<PingReachability>() : nullptr),
+      m_echo(echo == nullptr ? m_ownEcho.get() : echo), m_parallelEcho(*m_echo),
+      m_list(m_parallelEcho, std::move(clock)), m_discovery(m_endpoint, m_list),
+      m_writer(m_endpoint, m_list, m_discovery, *m_echo) {}
+
+ConverterSession::~ConverterSession() {
+    // The receive worker pushes into m_queue until the endpoint is closed.
+    m_endpoint.Close();
+}
+
+bool ConverterSession::Open(std::string* error) {
+    if (m_endpoint.Open())
+        return true;
+    if (error != nullptr)
+        *error = "cannot open UDP port " + std::to_string(m_endpoint.GetPort());
+    return false;
+}
+
+void ConverterSession::TakeQueued() {
+    while (std::unique_ptr<CMsg> msg = m_queue.Pop()) {
+        // Only a datagram that will make a row gets its echo started: the list echoes nothing else.
+        const AnswerDisposition check = CheckAnswer(msg->data).disposition;
+        const bool makesRow =
+            check == AnswerDisposition::Applied || check == AnswerDisposition::NoSlot;
+        if (makesRow && !m_list.FindRowBySource(msg->address))
+            m_parallelEcho.Prefetch(msg->address);
+        m_pending.push_back(std::move(msg));
+    }
+}
+
+bool ConverterSession::HandleOneAnswer() {
+    TakeQueued();
+    if (m_pending.empty())
+        return false;
+    const std::unique_ptr<CMsg> msg = std::move(m_pending.front());
+    m_pending.pop_front();
+    const std::chrono::nanoseconds before = ThreadCpuTime();
+    const AnswerDisposition disposition = m_list.OnConverterAnswer(*msg);
+    m_answerCpu += ThreadCpuTime() - before;
+    ++m_answers;
+    if (m_hook)
+        m_hook(msg->address, disposition, msg->data);
+    return true;
+}
+
+bool ConverterSession::RunUntil(std::chrono::milliseconds limit,
+                                const std::function<bool()>& done) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + limit;
+    if (!m_started) {
+        m_started = true;
+        m_nextTick = Clock::now();
+    }
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        if (now >= m_nextTick) {
+            m_discovery.Tick();
+            // A timer does not pile up ticks it missed while the loop was busy.
+            m_nextTick += kTickInterval;
+            if (m_nextTick <= now)
+                m_nextTick = now + kTickInterval;
+            if (done())
+                return true;
+        }
+        if (HandleOneAnswer()) {
+            if (done())
+                return true;
+            if (Clock::now() < deadline)
+                continue;
+        }
+        now = Clock::now();
+        if (now >= deadline)
+            return done();
+        const auto pause = std::min({Clock::duration(std::chrono::milliseconds(kQueuePollMs)),
+                                     m_nextTick - now, deadline - now});
+        std::this_thread::sleep_for(pause);
+    }
+}
+
+} // namespace qarn::cli

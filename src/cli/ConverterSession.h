@@ -1,0 +1,95 @@
+#pragma once
+
+#include "cli/ParallelEcho.h"
+#include "net/CMsgQueue.h"
+#include "protocol/ConfigurationWrite.h"
+#include "protocol/ConverterEndpoint.h"
+#include "protocol/DeviceList.h"
+#include "protocol/DiscoveryCycle.h"
+#include "protocol/IReachability.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace qarn::cli {
+
+// The command line's main loop around the core: the endpoint on the converter port, whose receive
+// worker fills a queue, and one thread (the caller's) that owns the device list, hands it every
+// queued datagram and drives discovery once a second: the first request at once, then every 4 s.
+// The echoes of converters about to be listed start as their datagrams are taken from the queue,
+// several at a time (ParallelEcho), so that a converter without echo does not hold up the rest.
+//
+//     ConverterSession session(58009);
+//     if (!session.Open(&why)) ...
+//     session.RunUntil(std::chrono::seconds(3), [] { return false; });
+//     Print(session.List());
+class ConverterSession {
+  public:
+    // Between two looks at the queue when it was empty (ms). The receive worker is not asked to
+    // signal, as in the window, so the loop looks this often.
+    static constexpr int kQueuePollMs = 10;
+    static constexpr std::chrono::milliseconds kTickInterval{1000};
+
+    // Called on the loop's thread after each datagram went through the list: its source (network
+    // order), what the list did with it, and the datagram itself.
+    using AnswerHook = std::function<void(uint32_t source, AnswerDisposition disposition,
+                                          std::span<const uint8_t> data)>;
+
+    // `port` is the local port and the converters' port. `echo` (not owned; it must serve several
+    // threads at once) replaces the echo to new converters and to a new address before a write;
+    // null uses the ICMP echo with its one-second time-out.
+    explicit ConverterSession(int32_t port, IReachability* echo = nullptr,
+                              DeviceList::Clock clock = DeviceList::SystemSeconds);
+    ~ConverterSession();
+    ConverterSession(const ConverterSession&) = delete;
+    ConverterSession& operator=(const ConverterSession&) = delete;
+
+    // Opens the endpoint; false with a one-line reason when the port cannot be had.
+    bool Open(std::string* error);
+
+    // Runs the loop until `done` says so (asked after every datagram and every tick) or `limit`
+    // has passed; true when `done` said so. The first call ticks at once; later calls keep the
+    // one-second rhythm of the first.
+    bool RunUntil(std::chrono::milliseconds limit, const std::function<bool()>& done);
+
+    void SetAnswerHook(AnswerHook hook) { m_hook = std::move(hook); }
+
+    DeviceList& List() { return m_list; }
+    DiscoveryCycle& Discovery() { return m_discovery; }
+    ConfigurationWriter& Writer() { return m_writer; }
+    IReachability& Echo() { return *m_echo; }
+    int32_t GetPort() const { return m_endpoint.GetPort(); }
+
+    // Datagrams handed to the list so far, and how long the list spent on them (CPU time of the
+    // loop's thread, echoes included as far as they use the CPU), for the benchmark.
+    uint64_t GetAnswerCount() const { return m_answers; }
+    std::chrono::nanoseconds GetAnswerCpuTime() const { return m_answerCpu; }
+
+  private:
+    // Takes everything queued into m_pending, starting the echo of each new converter, then
+    // hands the oldest pending datagram to the list; false when there was none.
+    bool HandleOneAnswer();
+    void TakeQueued();
+
+    CMsgQueue m_queue;
+    ConverterEndpoint m_endpoint;
+    std::unique_ptr<IReachability> m_ownEcho;
+    IReachability* m_echo;
+    ParallelEcho m_parallelEcho; // the list's echo; destroyed after the list
+    DeviceList m_list;
+    DiscoveryCycle m_discovery;
+    ConfigurationWriter m_writer;
+    std::deque<std::unique_ptr<CMsg>> m_pending; // taken from m_queue, in order of arrival
+    AnswerHook m_hook;
+    bool m_started = false;
+    std::chrono::steady_clock::time_point m_nextTick;
+    uint64_t m_answers = 0;
+    std::chrono::nanoseconds m_answerCpu{0};
+};
+
+} // namespace qarn::cli

@@ -1,0 +1,159 @@
+#include "cli/CtlMain.h"
+
+#include "cli/DiagnosticsCommands.h"
+#include "cli/ExitStatus.h"
+#include "cli/NetworkCommands.h"
+
+#include <CLI/CLI.hpp>
+#include <functional>
+
+namespace qarn::cli {
+
+namespace {
+
+constexpr int kDefaultPort = 58009;
+
+struct Verb {
+    CLI::App* command = nullptr;
+    std::function<int()> run;
+};
+
+void AddDiagnostics(CLI::App& app, std::vector<Verb>& verbs, DiagnosticsChange& change,
+                    std::ostream& out, std::ostream& err) {
+    CLI::App* diagnostics = app.add_subcommand(
+        "diagnostics", "Show or change the diagnostics settings (log file, crash dumps)");
+    diagnostics->require_subcommand(1);
+
+    CLI::App* show = diagnostics->add_subcommand("show", "Print the stored diagnostics settings");
+    verbs.push_back({show, [&out, &err] { return ShowDiagnostics(out, err); }});
+
+    CLI::App* set = diagnostics->add_subcommand(
+        "set", "Change the diagnostics settings; options not given keep their stored value");
+    set->add_option("--log-level", change.logLevel,
+                    "0 logging off, 1 errors, 2 + warnings, 3 + information, 4 + debug");
+    set->add_option("--log-folder", change.logFolder, "Folder of the log file (must exist)");
+    set->add_option("--dump-type", change.dumpType,
+                    "0 crash dumps off, 1 normal, 2 with all readable memory");
+    set->add_option("--dump-folder", change.dumpFolder, "Folder for crash dumps (must exist)");
+    verbs.push_back({set, [&change, &out, &err] {
+                         if (change.Empty()) {
+                             err << kProgramName
+                                 << ": diagnostics set: give at least one setting (see --help)\n";
+                             return kExitUsage;
+                         }
+                         return SetDiagnostics(change, out, err);
+                     }});
+
+    CLI::App* clear =
+        diagnostics->add_subcommand("clear", "Remove the diagnostics settings (everything off)");
+    verbs.push_back({clear, [&out, &err] { return ClearDiagnostics(out, err); }});
+}
+
+// Everything the network verbs were given; filled by the parser, read by the verb that runs.
+struct NetworkArguments {
+    int port = kDefaultPort;
+    DiscoverOptions discover;
+    bool json = false;
+    bool csv = false;
+    ShowOptions show;
+    WriteOptions write;
+    bool noVerify = false;
+};
+
+void AddDiscover(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
+                 std::ostream& err) {
+    CLI::App* discover =
+        app.add_subcommand("discover", "Find the converters on the LAN and print the device list");
+    discover->add_option("--time", a.discover.seconds, "Seconds to listen before printing")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    CLI::Option* json = discover->add_flag("--json", a.json, "Print a JSON array");
+    discover->add_flag("--csv", a.csv, "Print CSV with a header row")->excludes(json);
+    verbs.push_back({discover, [&a, &out, &err] {
+                         a.discover.form = a.json  ? OutputForm::Json
+                                           : a.csv ? OutputForm::Csv
+                                                   : OutputForm::Table;
+                         return RunDiscover(a.port, a.discover, out, err);
+                     }});
+}
+
+void AddShow(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
+             std::ostream& err) {
+    CLI::App* show =
+        app.add_subcommand("show", "Print one converter's full record once all its answers are in");
+    show->add_option("TARGET", a.show.target, "The converter's IPv4 or MAC address")->required();
+    show->add_option("--time", a.show.seconds, "Seconds to wait for its answers")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    show->add_flag("--json", a.show.json, "Print a JSON object");
+    verbs.push_back({show, [&a, &out, &err] { return RunShow(a.port, a.show, out, err); }});
+}
+
+void AddWrite(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
+              std::ostream& err) {
+    CLI::App* write = app.add_subcommand(
+        "write", "Write settings to a converter; settings not given keep their value. A MAC "
+                 "address that no listed converter has is written by MAC address (broadcast): "
+                 "that needs --ip, and settings not given are sent as 0");
+    write->add_option("TARGET", a.write.target, "The converter's IPv4 or MAC address")->required();
+    WriteEdits& e = a.write.edits;
+    write->add_option("--ip", e.ip, "New IP address (last octet not 0 or 255)");
+    write->add_option("--netmask", e.netmask, "Subnet mask, e.g. 255.255.0.0");
+    write->add_option("--gateway", e.gateway, "Gateway address");
+    write->add_option("--port1", e.port1, "Port 1 (58000 to 58017 become 58018)");
+    write->add_option("--port2", e.port2, "Port 2 (firmware before 3.0.0.0 only)");
+    write->add_option("--peer", e.peer, "Peer address");
+    write->add_option("--letter", e.letter, "Letter: one character from ! to z");
+    write->add_option("--system-type", e.systemType, "rilo, tesk or vardo");
+    write->add_flag("--no-verify", a.noVerify,
+                    "Do not wait for the converter's answers to show the new settings");
+    write
+        ->add_option("--time", a.write.seconds,
+                     "Seconds to wait for the converter, and again for the verification")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    verbs.push_back({write, [&a, &out, &err] {
+                         a.write.verify = !a.noVerify;
+                         return RunWrite(a.port, a.write, out, err);
+                     }});
+}
+
+} // namespace
+
+int RunCtl(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    CLI::App app{"Finds LAN converters, shows and writes their settings, and sets up diagnostics.",
+                 kProgramName};
+    app.require_subcommand(1);
+    app.fallthrough(); // --port may also follow the verb
+
+    NetworkArguments network;
+    app.add_option("--port", network.port, "UDP port of the converters and of this tool")
+        ->default_val(kDefaultPort)
+        ->check(CLI::Range(1, 65535));
+
+    std::vector<Verb> verbs;
+    AddDiscover(app, verbs, network, out, err);
+    AddShow(app, verbs, network, out, err);
+    AddWrite(app, verbs, network, out, err);
+    DiagnosticsChange change;
+    AddDiagnostics(app, verbs, change, out, err);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::ParseError& e) {
+        err << kProgramName << ": " << e.what() << " (see --help)\n";
+        return kExitUsage;
+    }
+    for (const Verb& verb : verbs) {
+        if (verb.command->parsed())
+            return verb.run();
+    }
+    err << kProgramName << ": no command given (see --help)\n";
+    return kExitUsage;
+}
+
+} // namespace qarn::cli

@@ -1,0 +1,55 @@
+#include "cli/NetworkCommands.h"
+
+#include "cli/ConverterRow.h"
+#include "cli/ConverterSession.h"
+#include "cli/DeviceFormat.h"
+#include "cli/ExitStatus.h"
+#include "cli/SessionSupport.h"
+#include "cli/Target.h"
+
+namespace qarn::cli {
+
+int RunDiscover(int32_t port, const DiscoverOptions& options, std::ostream& out,
+                std::ostream& err) {
+    ConverterSession session(port);
+    std::string why;
+    if (!session.Open(&why))
+        return Fail(err, why);
+    session.RunUntil(SecondsToMs(options.seconds), [] { return false; });
+    const std::vector<ConverterRow> rows = MakeConverterRows(session.List());
+    switch (options.form) {
+    case OutputForm::Table:
+        out << FormatTable(rows);
+        break;
+    case OutputForm::Json:
+        out << FormatJson(rows);
+        break;
+    case OutputForm::Csv:
+        out << FormatCsv(rows);
+        break;
+    }
+    return kExitSuccess;
+}
+
+int RunShow(int32_t port, const ShowOptions& options, std::ostream& out, std::ostream& err) {
+    const std::optional<Target> target = ParseTarget(options.target);
+    if (!target)
+        return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
+    ConverterSession session(port);
+    std::string why;
+    if (!session.Open(&why))
+        return Fail(err, why);
+    const DeviceList& list = session.List();
+    session.RunUntil(SecondsToMs(options.seconds), [&] {
+        const std::optional<size_t> row = FindTargetRow(list, *target);
+        return row && list.GetRecord(*row)->bComplete;
+    });
+    const std::optional<size_t> row = FindTargetRow(list, *target);
+    if (!row || !list.GetRecord(*row)->bComplete)
+        return Fail(err, NotReadyReason(list, *target, options.seconds));
+    const ConverterRow shown = MakeConverterRow(list, *row);
+    out << (options.json ? FormatJsonObject(shown) : FormatRecord(shown));
+    return kExitSuccess;
+}
+
+} // namespace qarn::cli

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "cli/WritePlan.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace qarn::cli {
+
+enum class OutputForm { Table, Json, Csv };
+
+struct DiscoverOptions {
+    double seconds = 3.0; // how long to listen before printing the list
+    OutputForm form = OutputForm::Table;
+};
+
+struct ShowOptions {
+    std::string target;
+    double seconds = 10.0; // time-out for the converter to be listed with all its answers
+    bool json = false;
+};
+
+struct WriteOptions {
+    std::string target;
+    WriteEdits edits;
+    bool verify = true;
+    double seconds = 15.0; // time-out for finding the converter, and again for the verification
+};
+
+// The verbs on the network. Each runs its own main loop on the calling thread for as long as it
+// needs, prints its result to `out` and a failure as one line to `err`, and returns the exit
+// status. `port` is the local port and the converters' port.
+
+// Lists every converter that answered within the time, in the list's order.
+int RunDiscover(int32_t port, const DiscoverOptions& options, std::ostream& out, std::ostream& err);
+
+// One converter's full record, once it is listed and complete.
+int RunShow(int32_t port, const ShowOptions& options, std::ostream& out, std::ostream& err);
+
+// Applies the edits with the value rules, runs the write decision, sends, and unless told not to
+// waits for the converter's answers to show the new settings. A MAC address that no listed
+// converter has is written by MAC address (broadcast).
+int RunWrite(int32_t port, const WriteOptions& options, std::ostream& out, std::ostream& err);
+
+} // namespace qarn::cli

@@ -1,0 +1,156 @@
+#include "cli/ConverterSession.h"
+#include "cli/ExitStatus.h"
+#include "cli/NetworkCommands.h"
+#include "cli/SessionSupport.h"
+#include "cli/Target.h"
+#include "protocol/ConverterText.h"
+
+#include <algorithm>
+
+namespace qarn::cli {
+
+namespace {
+
+// How long a MAC address target may take to show up in the list before it counts as a converter
+// that is not listed (and is written by MAC address): the first discovery request goes out at
+// once, answers come within a second, a new converter's echo takes up to one more.
+constexpr double kUnlistedMacWaitSeconds = 3.0;
+
+std::string AddressTakenReason(const WriteResult& result, uint32_t address) {
+    const std::string where = IpToText(address);
+    switch (result.lookup.status) {
+    case MacLookupStatus::Found:
+        return where + " is taken by another device (" + ColonMacText(result.lookup.mac) +
+               "); nothing sent";
+    case MacLookupStatus::NoRow:
+        return where + " answers the echo, and the neighbour table does not say who; nothing sent";
+    case MacLookupStatus::Failed:
+        break;
+    }
+    return where + " answers the echo, and the neighbour table could not be read; nothing sent";
+}
+
+// Finds the target and prepares the working copy; false after printing why.
+bool Prepare(ConverterSession& session, const Target& target, const WriteOptions& options,
+             PreparedWrite& prepared, std::ostream& err, int& status) {
+    const DeviceList& list = session.List();
+    const double wait = target.kind == Target::Kind::Mac
+                            ? std::min(options.seconds, kUnlistedMacWaitSeconds)
+                            : options.seconds;
+    session.RunUntil(SecondsToMs(wait), [&] {
+        const std::optional<size_t> row = FindTargetRow(list, target);
+        return row && list.GetRecord(*row)->bComplete;
+    });
+    const std::optional<size_t> row = FindTargetRow(list, target);
+    if (target.kind == Target::Kind::Ip && !row) {
+        status = Fail(err, NotReadyReason(list, target, wait));
+        return false;
+    }
+    if (row && !list.GetRecord(*row)->bComplete) {
+        status = Fail(err, NotReadyReason(list, target, wait));
+        return false;
+    }
+    std::string why;
+    if (!PrepareWrite(row ? list.GetRecord(*row) : nullptr, target.mac, options.edits, prepared,
+                      &why)) {
+        status = Fail(err, why);
+        return false;
+    }
+    return true;
+}
+
+// Sends through the write decision; false after printing why nothing (or nothing whole) went.
+bool Send(ConverterSession& session, const PreparedWrite& prepared, std::ostream& out,
+          std::ostream& err, int& status) {
+    const WriteResult result =
+        session.Writer().OnWriteConfiguration(prepared.working, prepared.snapshot, false);
+    switch (result.outcome) {
+    case WriteOutcome::AddressTaken:
+        status = Fail(err, AddressTakenReason(result, prepared.working.dwIp));
+        return false;
+    case WriteOutcome::Busy:
+    case WriteOutcome::NoDestination:
+        status = Fail(err, "the converter has no address to send to; nothing sent");
+        return false;
+    case WriteOutcome::SentUnicast:
+    case WriteOutcome::SentBroadcast:
+        break;
+    }
+    const bool broadcast = result.outcome == WriteOutcome::SentBroadcast;
+    const std::string where = broadcast ? "by broadcast" : "to " + IpToText(result.destination);
+    if (!result.sendSucceeded) {
+        status = Fail(err, "the configuration could not be sent " + where);
+        return false;
+    }
+    out << "sent " << where
+        << (prepared.working.nKind == kKindByMac ? " (written by MAC address)" : "")
+        << (broadcast && prepared.working.nKind != kKindByMac ? " (no echo reply from it)" : "")
+        << "\n";
+    if (result.removedOldRow)
+        out << "the row of " << IpToText(prepared.snapshot.dwIp) << " is gone; it will answer from "
+            << IpToText(prepared.working.dwIp) << "\n";
+    return true;
+}
+
+std::string Joined(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : "; ") + part;
+    return text;
+}
+
+// Waits for an answer of the written converter that shows the settings; the exit status.
+int Verify(ConverterSession& session, const PreparedWrite& prepared, const WriteOptions& options,
+           std::ostream& out, std::ostream& err) {
+    const DeviceList& list = session.List();
+    const LANconvDevice& written = prepared.working;
+    bool confirmed = false;
+    std::vector<std::string> open{"no answer from it since the write"};
+    session.SetAnswerHook(
+        [&](uint32_t source, AnswerDisposition disposition, std::span<const uint8_t> data) {
+            if (disposition != AnswerDisposition::Applied)
+                return;
+            const std::optional<size_t> row = list.FindRowBySource(source);
+            if (!row || list.GetRecord(*row)->abyMac != written.abyMac)
+                return;
+            const bool configuration = data[0] == 1; // an applied datagram of type 1 is a setting
+            open = UnconfirmedSettings(written, options.edits, source, *list.GetRecord(*row),
+                                       configuration, data.size() == 88);
+            confirmed = open.empty();
+        });
+    session.RunUntil(SecondsToMs(options.seconds), [&] { return confirmed; });
+    session.SetAnswerHook(nullptr);
+    if (!confirmed)
+        return Fail(err,
+                    "not confirmed within " + SecondsText(options.seconds) + ": " + Joined(open));
+    out << "confirmed: " << ColonMacText(written.abyMac) << " answers from "
+        << IpToText(written.dwIp) << " with the new settings\n";
+    return kExitSuccess;
+}
+
+} // namespace
+
+int RunWrite(int32_t port, const WriteOptions& options, std::ostream& out, std::ostream& err) {
+    const std::optional<Target> target = ParseTarget(options.target);
+    if (!target)
+        return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
+    if (options.edits.Empty())
+        return UsageError(err, "write: give at least one setting (see --help)");
+    ConverterSession session(port);
+    std::string why;
+    if (!session.Open(&why))
+        return Fail(err, why);
+    PreparedWrite prepared;
+    int status = kExitFailure;
+    if (!Prepare(session, *target, options, prepared, err, status))
+        return status;
+    for (const std::string& note : prepared.notes)
+        out << note << "\n";
+    if (!Send(session, prepared, out, err, status))
+        return status;
+    if (!options.verify)
+        return kExitSuccess;
+    return Verify(session, prepared, options, out, err);
+}
+
+} // namespace qarn::cli

@@ -1,0 +1,377 @@
+// qarn-converter-ctl against the simulator on the simulated LAN. This program runs in the machine's
+// own namespace and sends nothing itself: the tool runs on the PC side ("testlan exec"), the
+// simulator on the converters' side ("testlan lan-exec"), and the test reads what the tool printed
+// and what the simulator logged.
+//
+//   qarn_cli_lan_tests --testlan scripts/testlan --ctl qarn-converter-ctl --sim qarn-converter-sim
+//
+// Every test starts from "testlan up --converters 12" on the LAN named by QARN_TESTLAN_NAME.
+
+#include "protocol/Articles.h"
+#include "support/TempDir.h"
+#include "unit/converter-sim/SimProcess.h"
+
+#include <fcntl.h>
+#include <fstream>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace qarn::test {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using sim::test::EventsNamed;
+using sim::test::ReadEvents;
+using sim::test::SimProcess;
+using sim::test::WaitForEvents;
+
+std::string g_testlan;
+std::string g_ctl;
+std::string g_sim;
+
+constexpr const char* kToolSource = "198.18.0.1:58009";
+
+// Twelve converters of every kind on 198.18.1.1 .. 198.18.1.12, answering within 300 ms.
+const json kFleet = json::parse(R"({
+  "seed": 3, "defaults": {"delay_ms": [0, 300]},
+  "converters": [
+    {"ip": "198.18.1.1", "kind": "extended"}, {"ip": "198.18.1.2", "kind": "standard"},
+    {"ip": "198.18.1.3", "kind": "blocks"},   {"ip": "198.18.1.4", "kind": "extended"},
+    {"ip": "198.18.1.5", "kind": "extended"}, {"ip": "198.18.1.6", "kind": "legacy"},
+    {"ip": "198.18.1.7", "kind": "extended"}, {"ip": "198.18.1.8", "kind": "extended"},
+    {"ip": "198.18.1.9", "kind": "extended"}, {"ip": "198.18.1.10", "kind": "both"},
+    {"ip": "198.18.1.11", "kind": "other"},   {"ip": "198.18.1.12", "kind": "standard"}
+  ]})");
+
+struct Output {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class CliLanTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(g_testlan.empty() || g_ctl.empty() || g_sim.empty())
+            << "--testlan, --ctl and --sim are needed";
+        Testlan({"up", "--converters", "12"});
+    }
+    void TearDown() override {
+        if (m_sim.Signal(SIGTERM))
+            m_sim.Wait(5s);
+        if (HasFailure()) {
+            std::cout << "tool output and simulator log kept in " << Dir() << "\n";
+            m_temp.release(); // the folder stays for a look
+        }
+    }
+
+    // Runs argv to its end with its output in files; status 128+n for a signal.
+    Output Run(const std::vector<std::string>& argv) {
+        const std::string out = (Dir() / ("out" + std::to_string(m_runs))).string();
+        const std::string err = (Dir() / ("err" + std::to_string(m_runs++))).string();
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> args;
+        for (const auto& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        pid_t pid = -1;
+        Output result;
+        if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&files);
+        result.out = Slurp(out);
+        result.err = Slurp(err);
+        return result;
+    }
+
+    void Testlan(std::vector<std::string> args) {
+        args.insert(args.begin(), g_testlan);
+        const Output run = Run(args);
+        ASSERT_EQ(run.status, 0) << args[1] << ": " << run.err;
+    }
+
+    // The tool on the PC side.
+    Output Ctl(std::vector<std::string> args) {
+        args.insert(args.begin(), {g_testlan, "exec", g_ctl});
+        return Run(args);
+    }
+
+    std::string WriteFile(const std::string& name, const json& content) {
+        const std::string path = (Dir() / name).string();
+        std::ofstream(path) << content.dump(2);
+        return path;
+    }
+
+    // Starts the simulator with `fleet`; moved converters take their new address for real.
+    void StartSim(const json& fleet, std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {
+            g_testlan,           "lan-exec", g_sim,   "--config", WriteFile("fleet.json", fleet),
+            "--address-control", "ip",       "--log", m_log};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(m_sim.Start(argv));
+        const auto events = WaitForEvents(
+            m_log, 20s, [](const auto& e) { return !EventsNamed(e, "ready").empty(); });
+        ASSERT_FALSE(EventsNamed(events, "ready").empty()) << "the simulator did not start";
+    }
+
+    // The fleet as the simulator makes it, without starting it.
+    json PrintFleet(const json& fleet) {
+        const Output run =
+            Run({g_sim, "--config", WriteFile("print.json", fleet), "--print-fleet"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return json::parse(run.out);
+    }
+
+    // Configuration writes the simulator received from the tool: "011b..." or "011c...".
+    std::vector<json> ToolWrites() {
+        std::vector<json> writes;
+        for (const json& event : EventsNamed(ReadEvents(m_log), "datagram")) {
+            const std::string hex = event.value("hex", "");
+            if (event.value("src", "") == kToolSource &&
+                (hex.rfind("011b", 0) == 0 || hex.rfind("011c", 0) == 0))
+                writes.push_back(event);
+        }
+        return writes;
+    }
+
+    // The list as `discover --json` prints it after `seconds`, by address.
+    std::map<std::string, json> Discover(const std::string& seconds) {
+        const Output run = Ctl({"discover", "--json", "--time", seconds});
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::map<std::string, json> rows;
+        for (const json& row : json::parse(run.out, nullptr, false))
+            rows[row.value("ip", "")] = row;
+        return rows;
+    }
+
+    const std::filesystem::path& Dir() { return m_temp->Path(); }
+
+    std::unique_ptr<TempDir> m_temp = std::make_unique<TempDir>("qarn-cli-lan");
+    std::string m_log = (m_temp->Path() / "sim.jsonl").string();
+    SimProcess m_sim;
+    int m_runs = 0;
+};
+
+// What discover must print for one converter of the simulator's fleet.
+json ExpectedRow(const json& converter, const std::string& kind, bool deaf) {
+    const bool blocksOnly = kind == "blocks";
+    const bool longAnswer = !blocksOnly && kind != "legacy";
+    const std::string serial = converter["serial"];
+    const bool extended =
+        blocksOnly ? IsExtendedArticle(serial) : converter["marker"] == "0x12131417";
+    static const char* kTypes[] = {"rilo", "tesk", "vardo"};
+    const int type = converter["system_type"];
+    json row = {
+        {"ip", converter["ip"]},
+        {"mac", converter["mac"]},
+        {"serial", serial},
+        {"firmware", converter["version"]},
+        {"firmware_number", blocksOnly ? 0 : converter["version_number"].get<int>()},
+        {"kind", extended ? "extended" : "standard"},
+        {"reachable", !deaf},
+        {"complete", true},
+        {"reported_ip", blocksOnly ? "0.0.0.0" : converter["ip"].get<std::string>()},
+        {"netmask", blocksOnly ? "0.0.0.0" : "255.255.0.0"},
+        {"gateway", blocksOnly ? "0.0.0.0" : converter["gateway"].get<std::string>()},
+        {"peer", converter["peer"]},
+        {"port1", blocksOnly ? 0 : converter["port1"].get<int>()},
+        {"port2", blocksOnly ? 0 : converter["port2"].get<int>()},
+        {"letter",
+         longAnswer ? std::string(1, static_cast<char>(converter["letter"].get<int>())) : ""},
+        {"system_type", longAnswer ? kTypes[type] : "rilo"},
+        {"code", longAnswer ? converter["code"].get<std::string>() : ""},
+    };
+    return row;
+}
+
+TEST_F(CliLanTest, ListsEveryConverterWithItsFieldsAndColours) {
+    Testlan({"deaf", "198.18.1.7"});
+    const json fleet = PrintFleet(kFleet);
+    ASSERT_EQ(fleet.size(), 12u);
+    StartSim(kFleet);
+
+    const auto rows = Discover("5");
+    ASSERT_EQ(rows.size(), 12u);
+    for (size_t i = 0; i < fleet.size(); ++i) {
+        const json& converter = fleet[i];
+        const std::string ip = converter["ip"];
+        SCOPED_TRACE(ip);
+        ASSERT_EQ(rows.count(ip), 1u);
+        EXPECT_EQ(rows.at(ip),
+                  ExpectedRow(converter, kFleet["converters"][i]["kind"], ip == "198.18.1.7"));
+    }
+
+    // show waits for the one converter and prints the same record.
+    const Output shown = Ctl({"show", "02-51-00-00-00-04", "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(json::parse(shown.out), rows.at("198.18.1.4"));
+    const Output table = Ctl({"discover", "--time", "2"});
+    EXPECT_NE(table.out.find("198.18.1.7   02 51 00 00 00 07  731458-0003-0007"), std::string::npos)
+        << table.out;
+    const Output missing = Ctl({"show", "198.18.1.99", "--time", "2"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "qarn-converter-ctl: no converter 198.18.1.99 answered within 2 s\n");
+}
+
+TEST_F(CliLanTest, ConverterAtANewAddressPushesOutItsOldRow) {
+    Testlan({"add-address", "198.18.9.2"});
+    const json before = json::parse(R"({"converters": [
+        {"ip": "198.18.1.1", "kind": "extended"}, {"ip": "198.18.1.2", "kind": "extended"}]})");
+    const json moved = PrintFleet(before)[1];
+    json after = before;
+    after["converters"][1] = {{"ip", "198.18.9.2"},
+                              {"kind", "extended"},
+                              {"mac", moved["mac"]},
+                              {"serial", moved["serial"]}};
+    StartSim(before, {"--duration-s", "4"});
+
+    // One discovery run sees the converter at its old address, then (after the request at 8 s)
+    // at its new one; its old row would only age out after 20 s.
+    SimProcess discover;
+    const std::string out = (Dir() / "discover.json").string();
+    ASSERT_TRUE(discover.Start({"/bin/sh", "-c",
+                                "exec \"$0\" exec \"$1\" discover --json --time 12 >\"$2\"",
+                                g_testlan, g_ctl, out}));
+    EXPECT_EQ(m_sim.Wait(15s), 0);
+    StartSim(after);
+    ASSERT_EQ(discover.Wait(20s), 0);
+
+    std::set<std::string> addresses;
+    for (const json& row : json::parse(Slurp(out)))
+        addresses.insert(row["ip"].get<std::string>() + " " + row["mac"].get<std::string>());
+    EXPECT_EQ(addresses, (std::set<std::string>{"198.18.1.1 02:51:00:00:00:01",
+                                                "198.18.9.2 " + moved["mac"].get<std::string>()}));
+}
+
+TEST_F(CliLanTest, RowsAgeOutAfterTheFleetStops) {
+    StartSim(kFleet, {"--duration-s", "2"});
+    EXPECT_EQ(Discover("26"), (std::map<std::string, json>{}));
+    EXPECT_FALSE(EventsNamed(ReadEvents(m_log), "answered").empty())
+        << "the converters answered before they stopped";
+}
+
+TEST_F(CliLanTest, WritesByUnicastAndSeesTheNewSettings) {
+    StartSim(kFleet);
+    const Output run = Ctl({"write", "198.18.1.1", "--port1", "58009", "--letter", "Q",
+                            "--system-type", "tesk", "--peer", "198.18.0.1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "--port1 58009 corrected to 58018\n"
+                       "sent to 198.18.1.1\n"
+                       "confirmed: 02:51:00:00:00:01 answers from 198.18.1.1 with the new "
+                       "settings\n");
+    const auto writes = ToolWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0]["dst"], "198.18.1.1");
+    const auto applied = EventsNamed(ReadEvents(m_log), "write_applied");
+    ASSERT_EQ(applied.size(), 1u);
+    EXPECT_EQ(applied[0]["fields"]["port1"], 58018);
+    EXPECT_EQ(applied[0]["fields"]["letter"], 'Q');
+    EXPECT_EQ(applied[0]["fields"]["system_type"], 1);
+    EXPECT_EQ(applied[0]["fields"]["peer"], "198.18.0.1");
+}
+
+TEST_F(CliLanTest, WritesByBroadcastToAConverterDeafToEcho) {
+    Testlan({"deaf", "198.18.1.7"});
+    StartSim(kFleet);
+    // Unreachable, it offers only its address settings.
+    const Output run = Ctl({"write", "198.18.1.7", "--gateway", "198.18.0.254"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("sent by broadcast (no echo reply from it)\n"), std::string::npos);
+    const auto writes = ToolWrites();
+    ASSERT_GE(writes.size(), 1u);
+    for (const json& write : writes)
+        EXPECT_NE(write["dst"], "198.18.1.7") << "never unicast to a converter deaf to echo";
+    EXPECT_EQ(writes[0]["dst"], "255.255.255.255");
+}
+
+TEST_F(CliLanTest, WritesAnUnlistedConverterByItsMacAddress) {
+    // Its answers never reach the tool while it sits at 198.18.1.8.
+    Testlan({"loss", "--percent", "100", "--dir", "out", "--address", "198.18.1.8"});
+    StartSim(kFleet);
+    const Output run = Ctl({"write", "0251.0000.0008", "--ip", "198.18.9.10", "--netmask",
+                            "255.255.0.0", "--gateway", "198.18.0.1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "sent by broadcast (written by MAC address)\n"
+                       "confirmed: 02:51:00:00:00:08 answers from 198.18.9.10 with the new "
+                       "settings\n");
+    const auto writes = ToolWrites();
+    ASSERT_GE(writes.size(), 1u);
+    EXPECT_EQ(writes[0]["hex"].get<std::string>().substr(0, 4), "011c");
+    EXPECT_EQ(writes[0]["dst"], "255.255.255.255");
+    const auto moves = EventsNamed(ReadEvents(m_log), "address_moved");
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(moves[0]["to"], "198.18.9.10");
+}
+
+TEST_F(CliLanTest, AddressChangeToAFreeAddress) {
+    StartSim(kFleet);
+    const Output run = Ctl({"write", "198.18.1.4", "--ip", "198.18.9.9"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "sent to 198.18.1.4\n"
+                       "the row of 198.18.1.4 is gone; it will answer from 198.18.9.9\n"
+                       "confirmed: 02:51:00:00:00:04 answers from 198.18.9.9 with the new "
+                       "settings\n");
+    const auto rows = Discover("3");
+    EXPECT_EQ(rows.count("198.18.1.4"), 0u);
+    ASSERT_EQ(rows.count("198.18.9.9"), 1u);
+    EXPECT_EQ(rows.at("198.18.9.9")["mac"], "02:51:00:00:00:04");
+}
+
+TEST_F(CliLanTest, AddressHeldByAnotherMacIsRefusedWithNothingSent) {
+    StartSim(kFleet);
+    const Output run = Ctl({"write", "198.18.1.5", "--ip", "198.18.1.6"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("198.18.1.6 is taken by another device"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(ToolWrites(), std::vector<json>{}) << "nothing on the wire";
+}
+
+TEST_F(CliLanTest, AddressThatAnswersWithItsOwnMacIsWritten) {
+    // The new address already answers, from an interface with the converter's own MAC address.
+    Testlan({"add-address", "198.18.9.11"});
+    Testlan({"macvlan", "198.18.9.11", "02:51:00:00:00:09"});
+    StartSim(kFleet);
+    const Output run = Ctl({"write", "198.18.1.9", "--ip", "198.18.9.11"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("sent to 198.18.1.9\n"), std::string::npos) << run.out;
+    const auto writes = ToolWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0]["dst"], "198.18.1.9");
+}
+
+} // namespace
+} // namespace qarn::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--testlan")
+            qarn::test::g_testlan = argv[i + 1];
+        else if (option == "--ctl")
+            qarn::test::g_ctl = argv[i + 1];
+        else if (option == "--sim")
+            qarn::test::g_sim = argv[i + 1];
+    }
+    return RUN_ALL_TESTS();
+}
