@@ -1,9 +1,17 @@
 #include "cli/CtlMain.h"
 #include "diag/FileLogger.h"
+#include "platform/Process.h"
 
+#include <cstdlib>
 #include <iostream>
+#include <string_view>
 
 int main(int argc, char** argv) {
+    // Standard error carries the one-line reason of a failure; the logger's own remarks (such as
+    // another copy of the program holding the log mutex) appear there only when asked for.
+    const char* debugOutput = std::getenv("QARN_DEBUG_OUTPUT");
+    qarn::platform::SetDebugOutputEnabled(debugOutput != nullptr && *debugOutput != '\0' &&
+                                          std::string_view(debugOutput) != "0");
     // The log file and its settings follow the program's name, as for every program of the tool.
     qarn::InitFileLoggerFacility();
     const int status = qarn::cli::RunCtl(argc, argv, std::cout, std::cerr);

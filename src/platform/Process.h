@@ -21,4 +21,9 @@ uint32_t GetCurrentThreadId();
 // several threads do not mix. A text without a final line feed gets one.
 void OutputDebugString(std::string_view text);
 
+// Switches the debug-output channel on (the default) or off for the whole process. The channel
+// is meant for a developer watching the program; a command-line program whose standard error
+// carries its one-line failure reasons turns it off unless asked for it.
+void SetDebugOutputEnabled(bool enabled);
+
 } // namespace qarn::platform

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <atomic>
 #include <limits.h>
 #include <string>
 #include <sys/syscall.h>
@@ -30,7 +31,17 @@ uint32_t GetCurrentThreadId() {
     return static_cast<uint32_t>(syscall(SYS_gettid));
 }
 
+namespace {
+std::atomic<bool> g_debugOutputEnabled{true};
+} // namespace
+
+void SetDebugOutputEnabled(bool enabled) {
+    g_debugOutputEnabled.store(enabled);
+}
+
 void OutputDebugString(std::string_view text) {
+    if (!g_debugOutputEnabled.load())
+        return;
     std::string line(text);
     if (line.empty() || line.back() != '\n')
         line.push_back('\n');

@@ -1,3 +1,4 @@
+#include "platform/NamedMutex.h"
 #include "support/TempDir.h"
 
 #include <array>
@@ -45,6 +46,12 @@ TEST(CtlProcessTest, ExitStatusesOfTheProgram) {
     std::filesystem::create_directories(store);
     std::filesystem::create_directories(dir / "logs");
     const std::string logs = (dir / "logs").string();
+    // Another copy of the program "running": it holds the log mutex, whose logger then remarks on
+    // the debug output that the mutex exists. That remark must not reach standard error, where
+    // each failure has exactly one line.
+    qarn::platform::NamedMutex otherCopy;
+    ASSERT_NE(otherCopy.Create("Global\\qarn-converter-ctl"),
+              qarn::platform::NamedMutex::CreateResult::Failed);
 
     const struct {
         const char* name;
