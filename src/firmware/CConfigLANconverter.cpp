@@ -1,6 +1,9 @@
 #include "firmware/CConfigLANconverter.h"
 
 #include "diag/FileLogger.h"
+#include "firmware/CLtxTransfer.h"
+#include "firmware/CSam4Transfer.h"
+#include "firmware/FirmwareTransferEnvironment.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -50,6 +53,22 @@ uint32_t CConfigLANconverter::_CreateFirmwareChecksum(std::span<const uint8_t> i
         LogInfo(line);
     }
     return checksum;
+}
+
+bool CConfigLANconverter::UpdateSam4LANconverter(const std::string& target,
+                                                 std::span<const uint8_t> image,
+                                                 IProgressDisplay* progress, bool waitForRestart,
+                                                 bool useUdp) {
+    CSam4Transfer transfer(FirmwareTransferEnvironment::Default());
+    return transfer.Run(target, image, progress, waitForRestart, useUdp);
+}
+
+bool CConfigLANconverter::UpdateLtxLANconverter(const std::string& target,
+                                                std::span<const uint8_t> image,
+                                                IProgressDisplay* progress, bool waitForRestart,
+                                                bool useUdp) {
+    CLtxTransfer transfer(FirmwareTransferEnvironment::Default());
+    return transfer.Run(target, image, progress, waitForRestart, useUdp);
 }
 
 } // namespace qarn

@@ -2,14 +2,36 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace qarn {
 
-// The firmware side of a converter: the checksum its commit datagram carries. The class only
-// groups static operations; no object of it exists.
+class IProgressDisplay;
+
+// The firmware side of a converter: the two transfer engines and the checksum the commit datagram
+// carries. The class only groups static operations; no object of it exists.
+//
+// Both engines block the calling thread for the whole transfer (seconds; half a minute and more
+// with the restart wait) and work on a private UDP endpoint bound to port 58009, so the
+// application's own endpoint on that port must be closed meanwhile. `target` is the converter's
+// address as text ("198.18.1.7"); `progress` may be null; `useUdp` false selects the local
+// communication client, which fails at once unless the program registered one
+// (SetClientTransportFactory). Failures are logged; nothing throws.
 class CConfigLANconverter {
   public:
     CConfigLANconverter() = delete;
+
+    // Image 151 in 1024-byte blocks, then a commit with length and checksum. True when the
+    // converter acknowledged every step and, with waitForRestart, answers echo again after its
+    // restart (5 s pause, then up to 25 pings).
+    static bool UpdateSam4LANconverter(const std::string& target, std::span<const uint8_t> image,
+                                       IProgressDisplay* progress, bool waitForRestart,
+                                       bool useUdp);
+
+    // Image 149 or 150 (exactly 131072 bytes) in the fixed 126-block layout, without a commit.
+    // Same result and restart wait as UpdateSam4LANconverter.
+    static bool UpdateLtxLANconverter(const std::string& target, std::span<const uint8_t> image,
+                                      IProgressDisplay* progress, bool waitForRestart, bool useUdp);
 
     // Adler-32 (the zlib checksum) over every byte of `image`, in order, and an info log line
     // naming it and the byte count. "" -> 0x00000001, "abc" -> 0x024D0127.

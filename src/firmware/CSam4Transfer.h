@@ -1,0 +1,49 @@
+#pragma once
+
+#include "firmware/FirmwareBlockLayout.h"
+#include "firmware/FirmwareTransferEnvironment.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qarn {
+
+class CFirmwareSession;
+class CMsg;
+class IProgressDisplay;
+
+// The 1024-byte transfer (image 151, converters 3.x to 5.x): numbered 1024-byte blocks, each
+// scrambled with a fresh 15-bit seed and tried up to three times, then a commit that carries the
+// image's length and Adler-32, then, when asked, the wait for the converter's restart.
+//
+// A block fails the transfer only when its third attempt times out; three wrong answers move on
+// to the next block, and the converter's verdict on the commit decides. One Run per object at a
+// time; it blocks the calling thread until the transfer ends.
+class CSam4Transfer {
+  public:
+    static constexpr int kAttempts = 3;
+    static constexpr int32_t kClientLimit = 50;
+    // Seeds are draws of the C library's generator cut to 15 bits: 0..32767.
+    static constexpr uint32_t kSeedMask = 0x7FFF;
+
+    explicit CSam4Transfer(FirmwareTransferEnvironment environment);
+
+    // True when every block and the commit were acknowledged and, with waitForRestart, the
+    // converter answered echo again afterwards. `target` is the converter's address as text.
+    bool Run(const std::string& target, std::span<const uint8_t> image, IProgressDisplay* progress,
+             bool waitForRestart, bool useUdp);
+
+  private:
+    bool SendBlock(CFirmwareSession& session, const FirmwareBlock& block,
+                   std::span<const uint8_t> image, size_t blockCount);
+    bool Commit(CFirmwareSession& session, std::span<const uint8_t> image);
+    // Sends the datagram and takes the answer of one attempt; null (logged) on a time-out.
+    const CMsg* Exchange(CFirmwareSession& session, size_t length);
+
+    FirmwareTransferEnvironment m_environment;
+    std::vector<uint8_t> m_datagram; // header and room for one block, reused for every block
+};
+
+} // namespace qarn
