@@ -71,13 +71,15 @@ lan_up() {
     QARN_TESTLAN_NAME=$1 "$testlan" up --converters 2
 }
 
-# start_sim LAN FLEET_JSON: the simulator in the LAN's converter side; waits for its ready line.
+# start_sim LAN FLEET_JSON [SIM OPTIONS...]: the simulator in the LAN's converter side; waits for
+# its ready line.
 start_sim() {
-    local lan=$1 log="$work/sim-$1.jsonl" pid
-    printf '%s\n' "$2" >"$work/fleet-$lan.json"
+    local lan=$1 log="$work/sim-$1.jsonl" pid fleet_json=$2
+    shift 2
+    printf '%s\n' "$fleet_json" >"$work/fleet-$lan.json"
     rm -f "$log" # a ready line left by an earlier simulator in this LAN would name the wrong one
     QARN_TESTLAN_NAME=$lan "$testlan" lan-exec "$sim" --config "$work/fleet-$lan.json" \
-        --log "$log" >/dev/null 2>&1 &
+        --log "$log" "$@" >/dev/null 2>&1 &
     for _ in $(seq 200); do
         pid=$(sed -n 's/.*"event":"ready".*"pid":\([0-9]*\).*/\1/p' "$log" 2>/dev/null || true)
         if [ -n "$pid" ]; then
@@ -174,12 +176,13 @@ speed() {
     local count=10 lan=qbfwspeed
     [ "${1:-}" = --count ] && count=$2
     lan_up $lan
-    start_sim $lan "$(fleet 0 1)"
+    # Timing the converters, not the simulator's log of every datagram's bytes.
+    start_sim $lan "$(fleet 0 1)" --no-datagram-log
     local rtt56 rtt1040
     rtt56=$(rtt $lan 56)
     rtt1040=$(rtt $lan 1040)
     local results=() line wait engine target pause
-    for pause in 10 0; do
+    for pause in 10 1 0; do
         for wait in poll event; do
             [ "$pause" = 0 ] && [ "$wait" = poll ] && continue
             for engine in sam4 ltx; do
@@ -202,7 +205,7 @@ speed() {
     echo "round trip (ping): ${rtt56} ms (56-byte payload), ${rtt1040} ms (1040-byte payload)"
     awk -v r="$rtt56" 'BEGIN {
         printf "stop-and-wait bound: 1024-byte engine 147 x %.3f = %.1f ms; fixed layout 126 x %.3f = %.1f ms; TFTP 292 x %.3f = %.1f ms\n", r, 147 * r, r, 126 * r, r, 292 * r }'
-    echo "fixed cost (1-byte image, 2 exchanges, event wait, 10 ms worker pause): $(field median_ms "$fixed") ms"
+    echo "fixed cost (1-byte image, 2 exchanges, event wait, default worker pause): $(field median_ms "$fixed") ms"
     echo "TFTP upload of 148972 bytes (tftp-hpa, 512-byte blocks): $tftp ms (median of $count)"
     printf '%-6s %-6s %-13s %10s %8s\n' engine wait worker-pause median-ms ok
     for line in "${results[@]}"; do

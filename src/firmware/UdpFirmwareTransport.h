@@ -10,17 +10,19 @@ namespace qarn {
 class CUDPSocket;
 
 // The firmware path over the engine's private UDP endpoint: bound to local port 58009 on every
-// address, sending to the converter's port 58009, with a receive worker that pauses 10 ms between
-// passes and waits up to 100 ms per read. The application's own endpoint on that port must be
-// closed while this one is open, or the answers may go to either.
+// address, sending to the converter's port 58009, with a receive worker that waits up to 100 ms
+// per read. The application's own endpoint on that port must be closed while this one is open,
+// or the answers may go to either.
 //
-// The pause delays an answer that arrives during it: the first one, and one after every
-// CUDPSocket::kReadsPerPass answers (up to 10 ms each, about 50 ms over 147 exchanges on a fast
-// link). A benchmark may pass another pause to show that share.
+// The worker pauses between receive passes, and an answer that arrives during a pause waits: the
+// first one, and one after every CUDPSocket::kReadsPerPass answers. A transfer is stop-and-wait,
+// so each such wait delays the whole transfer; with the application's 10 ms the pauses cost about
+// 50 ms per image on a fast link. 1 ms keeps that small while a closed socket still cannot make
+// the worker spin. A benchmark may pass another pause to show that share.
 class UdpFirmwareTransport : public IFirmwareTransport {
   public:
     static constexpr int32_t kPort = 58009;
-    static constexpr uint32_t kWorkerPauseMs = 10;
+    static constexpr uint32_t kWorkerPauseMs = 1;
     static constexpr uint32_t kReadTimeoutMs = 100;
 
     explicit UdpFirmwareTransport(uint32_t workerPauseMs = kWorkerPauseMs);

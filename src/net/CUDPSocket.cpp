@@ -16,7 +16,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -179,7 +178,6 @@ void CUDPSocket::Close() {
         close(fd);
     }
     StopThread();
-    std::this_thread::sleep_for(std::chrono::milliseconds(kCloseSettleMs));
     if (readLock.Lock(CTimedCriticalSection::kNoLimit)) {
         pendingMsg.reset();
         readLock.Unlock();

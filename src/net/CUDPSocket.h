@@ -46,8 +46,6 @@ class CUDPSocket : public CThreadClass {
     static constexpr int kReadsPerPass = 32;
     // Read time-out after construction, also the send time-out given to the socket at Open (ms).
     static constexpr uint32_t kDefaultReadTimeoutMs = 200;
-    // Pause in Close between stopping the worker and letting go of the stream state (ms).
-    static constexpr int kCloseSettleMs = 20;
     // Stream mode: collection buffer size; a long frame must be shorter than this.
     static constexpr size_t kStreamBufferBytes = 4096;
     // Stream mode: the byte that starts a long frame (82 LL LL ...: length LL LL little-endian,
@@ -79,7 +77,9 @@ class CUDPSocket : public CThreadClass {
     virtual bool Open(uint32_t remoteAddress, int32_t localPort, int32_t remotePort,
                       uint32_t bindAddress);
     // Closes the socket (a read blocked in another thread returns null at once) and stops the
-    // worker. Costs at least kCloseSettleMs.
+    // worker. It returns once the worker has ended and the descriptor is closed, so nothing is
+    // left to settle: no pause follows (every broadcast and every firmware transfer opens and
+    // closes an endpoint, and a pause there only made them slower).
     virtual void Close();
     virtual bool IsOpen() const;
     // Sends msg->data to msg->address and remotePort. The message stays the caller's.

@@ -22,6 +22,10 @@ class CSimEventLog {
     // Truncates or creates `path`; false with the reason in `why` when it cannot be opened.
     bool Open(const std::string& path, std::string* why);
     void KeepInMemory(bool keep) { m_keepInMemory = keep; }
+    // Whether every datagram received and sent is written with its bytes (the default). Without
+    // them only changes are written: a timing run then measures the converters, not the log.
+    void SetDatagramsLogged(bool logged) { m_datagramsLogged = logged; }
+    bool DatagramsLogged() const { return m_datagramsLogged; }
 
     void Write(const nlohmann::json& event);
     // Makes everything written so far visible to readers of the file.
@@ -33,6 +37,7 @@ class CSimEventLog {
   private:
     FILE* m_file = nullptr;
     bool m_keepInMemory = false;
+    bool m_datagramsLogged = true;
     std::vector<nlohmann::json> m_events;
 };
 

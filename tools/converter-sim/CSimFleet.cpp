@@ -57,13 +57,14 @@ void CSimFleet::OnDatagram(uint64_t nowMs, uint32_t src, uint16_t srcPort, uint3
     size_t silent = 0;
     for (const CSimConverter* target : targets)
         silent += target->Silent() ? 1 : 0;
-    LogEvent(nowMs, {{"event", "datagram"},
-                     {"src", IpText(src) + ":" + std::to_string(srcPort)},
-                     {"dst", IpText(dst)},
-                     {"len", size},
-                     {"hex", HexText(data, size)},
-                     {"converters", targets.size() - silent},
-                     {"restarting", silent}});
+    if (m_log.DatagramsLogged())
+        LogEvent(nowMs, {{"event", "datagram"},
+                         {"src", IpText(src) + ":" + std::to_string(srcPort)},
+                         {"dst", IpText(dst)},
+                         {"len", size},
+                         {"hex", HexText(data, size)},
+                         {"converters", targets.size() - silent},
+                         {"restarting", silent}});
     for (CSimConverter* target : targets)
         target->OnDatagram(nowMs, src, srcPort, delivery, data, size);
 }

@@ -251,6 +251,8 @@ bool CSimServer::SendOne(const SimOutgoing& datagram) {
         return true;
     }
     ++m_stats.sent;
+    if (!m_log.DatagramsLogged())
+        return true;
     m_fleet.LogEvent(now, {{"event", "sent"},
                            {"conv", IpText(datagram.converter)},
                            {"src", IpText(datagram.from)},

@@ -40,6 +40,7 @@ struct Arguments {
     std::string addressControl = "none";
     std::string testlan = QARN_DEFAULT_TESTLAN;
     std::string log;
+    bool logDatagrams = true;
     bool printFleet = false;
     CSimServer::Options server;
     double durationS = 0;
@@ -142,6 +143,8 @@ void AddOptions(CLI::App& app, Arguments& a) {
     app.add_option("--port", a.server.port, "UDP port (0: any free one)");
     app.add_option("--sndbuf", a.server.sendBufferBytes, "socket send buffer in bytes (0: large)");
     app.add_option("--log", a.log, "event log, JSON lines");
+    app.add_flag("!--no-datagram-log", a.logDatagrams,
+                 "log only changes, not every datagram with its bytes (for timing runs)");
     app.add_option("--state", a.server.statePath, "where SIGUSR1 and the end write the fleet");
     app.add_option("--duration-s", a.durationS, "stop after this many seconds (0: on a signal)");
     app.add_option("--address-control", a.addressControl,
@@ -182,6 +185,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     CSimEventLog log;
+    log.SetDatagramsLogged(a.logDatagrams);
     if (!a.log.empty() && !log.Open(a.log, &why)) {
         std::cerr << "qarn-converter-sim: " << why << "\n";
         return 1;

@@ -156,6 +156,15 @@ TEST(SimDiscoveryTest, DatagramReachesTheConvertersItIsAddressedTo) {
     }
 }
 
+TEST(SimDiscoveryTest, WithoutTheDatagramLogOnlyChangesAreLogged) {
+    FleetHarness h;
+    h.log.SetDatagramsLogged(false);
+    h.Add(Converter(kIpA));
+    EXPECT_EQ(h.Exchange(0, kIpA, Discovery()).size(), 1u) << "the converter still answers";
+    EXPECT_TRUE(h.Events("datagram").empty());
+    EXPECT_FALSE(h.Events("answered").empty());
+}
+
 TEST(SimDiscoveryTest, AnswersLeaveWithinTheDelayWindow) {
     FleetHarness h;
     for (uint32_t i = 0; i < 200; ++i) {
