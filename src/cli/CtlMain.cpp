@@ -2,6 +2,7 @@
 
 #include "cli/DiagnosticsCommands.h"
 #include "cli/ExitStatus.h"
+#include "cli/FlashCommand.h"
 #include "cli/NetworkCommands.h"
 
 #include <CLI/CLI.hpp>
@@ -58,6 +59,8 @@ struct NetworkArguments {
     ShowOptions show;
     WriteOptions write;
     bool noVerify = false;
+    FlashOptions flash;
+    bool noWaitRestart = false;
 };
 
 void AddDiscover(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
@@ -118,10 +121,34 @@ void AddWrite(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std:
                      }});
 }
 
+void AddFlash(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, ProgressStyle style,
+              std::ostream& out, std::ostream& err) {
+    CLI::App* flash = app.add_subcommand(
+        "flash", "Update a converter's firmware with the image its firmware version calls for, "
+                 "then print the version it reports afterwards");
+    flash->add_option("TARGET", a.flash.target, "The converter's IPv4 or MAC address")->required();
+    flash->add_flag("--no-wait-restart", a.noWaitRestart,
+                    "Do not wait for the converter to answer echo after its restart");
+    flash->add_flag("--allow-placeholder-images", a.flash.allowPlaceholderImages,
+                    "Send the placeholder images of a build without converter firmware (for "
+                    "simulated converters only)");
+    flash
+        ->add_option("--time", a.flash.seconds,
+                     "Seconds to wait for the converter, and again for its new firmware")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    verbs.push_back({flash, [&a, style, &out, &err] {
+                         a.flash.waitForRestart = !a.noWaitRestart;
+                         return RunFlash(a.port, a.flash, style, out, err);
+                     }});
+}
+
 } // namespace
 
-int RunCtl(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    CLI::App app{"Finds LAN converters, shows and writes their settings, and sets up diagnostics.",
+int RunCtl(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+           ProgressStyle progress) {
+    CLI::App app{"Finds LAN converters, shows and writes their settings, updates their firmware, "
+                 "and sets up diagnostics.",
                  kProgramName};
     app.require_subcommand(1);
     app.fallthrough(); // --port may also follow the verb
@@ -135,6 +162,7 @@ int RunCtl(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     AddDiscover(app, verbs, network, out, err);
     AddShow(app, verbs, network, out, err);
     AddWrite(app, verbs, network, out, err);
+    AddFlash(app, verbs, network, progress, out, err);
     DiagnosticsChange change;
     AddDiagnostics(app, verbs, change, out, err);
 

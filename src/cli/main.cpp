@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string_view>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
     // Standard error carries the one-line reason of a failure; the logger's own remarks (such as
@@ -14,7 +15,10 @@ int main(int argc, char** argv) {
                                           std::string_view(debugOutput) != "0");
     // The log file and its settings follow the program's name, as for every program of the tool.
     qarn::InitFileLoggerFacility();
-    const int status = qarn::cli::RunCtl(argc, argv, std::cout, std::cerr);
+    // A bar redrawn in place suits a terminal; a file or a pipe gets plain progress lines.
+    const auto progress = isatty(STDOUT_FILENO) != 0 ? qarn::cli::ProgressStyle::Bar
+                                                     : qarn::cli::ProgressStyle::Lines;
+    const int status = qarn::cli::RunCtl(argc, argv, std::cout, std::cerr, progress);
     std::cout.flush();
     qarn::ShutdownFileLoggerFacility();
     return status;

@@ -359,6 +359,176 @@ TEST_F(CliLanTest, AddressThatAnswersWithItsOwnMacIsWritten) {
     EXPECT_EQ(writes[0]["dst"], "198.18.1.9");
 }
 
+// ---- flash ----------------------------------------------------------------------------------
+
+// Converters restarting within 3 s after an update: 3.1.20.4 takes the 1024-byte transfer,
+// 2.4.9.3 the fixed layout; 6.0.0.0 is above every image's range, a converter that answers with
+// blocks only never reports its version as a number, and the last one goes silent from block 100
+// of the fixed layout. Those two that are never updated answer discovery 300 ms or more after the
+// others, so that their answers are still on the way when the tool has found the one it updates.
+const json kFlashFleet = json::parse(R"({
+  "seed": 5, "defaults": {"delay_ms": [0, 50], "restart_ms": 3000},
+  "converters": [
+    {"ip": "198.18.1.1", "kind": "extended"},
+    {"ip": "198.18.1.2", "kind": "standard", "version": "2.4.9.3"},
+    {"ip": "198.18.1.3", "kind": "extended", "version": "6.0.0.0", "delay_ms": [300, 600]},
+    {"ip": "198.18.1.4", "kind": "blocks", "delay_ms": [300, 600]},
+    {"ip": "198.18.1.5", "kind": "standard", "version": "2.4.9.3",
+     "misbehave": {"silent_from_block": 100}}
+  ]})");
+
+class CliFlashLanTest : public CliLanTest {
+  protected:
+    void StartFlashSim() { StartSim(kFlashFleet, {"--state", m_state}); }
+
+    // Firmware datagrams (blocks and commits) the tool sent, to `ip` or, without one, to anyone.
+    std::vector<json> ToolFirmware(const std::string& ip = "") {
+        std::vector<json> sent;
+        for (const json& event : EventsNamed(ReadEvents(m_log), "datagram")) {
+            const std::string hex = event.value("hex", "");
+            if (event.value("src", "") == kToolSource && (ip.empty() || event["dst"] == ip) &&
+                (hex.rfind("011e", 0) == 0 || hex.rfind("0126", 0) == 0))
+                sent.push_back(event);
+        }
+        return sent;
+    }
+
+    // The converter at `ip` as the simulator's state dump (SIGUSR1) has it.
+    json SimState(const std::string& ip) {
+        const auto ready = EventsNamed(ReadEvents(m_log), "ready");
+        const size_t before = EventsNamed(ReadEvents(m_log), "state_written").size();
+        if (ready.empty() || kill(ready[0]["pid"].get<pid_t>(), SIGUSR1) != 0)
+            return {};
+        WaitForEvents(m_log, 5s, [before](const auto& e) {
+            return EventsNamed(e, "state_written").size() > before;
+        });
+        const json state = json::parse(Slurp(m_state), nullptr, false);
+        if (state.is_discarded() || !state.contains("converters"))
+            return {};
+        for (const json& converter : state["converters"])
+            if (converter.value("ip", "") == ip)
+                return converter;
+        return {};
+    }
+
+    std::string m_state = (Dir() / "state.json").string();
+};
+
+struct FlashCase {
+    const char* name;
+    const char* ip;
+    bool byMac;
+    bool waitForRestart;
+    const char* from;
+    const char* to;
+    uint32_t image;
+    size_t datagrams; // blocks and commit, each sent once
+};
+
+class CliFlashEngineLanTest : public CliFlashLanTest,
+                              public ::testing::WithParamInterface<FlashCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, CliFlashEngineLanTest,
+    ::testing::Values(FlashCase{"Sam4WithRestartWait", "198.18.1.1", false, true, "3.1.20.4",
+                                "3.2.62.11", 151, 147},
+                      FlashCase{"Sam4WithoutRestartWait", "198.18.1.1", false, false, "3.1.20.4",
+                                "3.2.62.11", 151, 147},
+                      FlashCase{"LtxWithRestartWait", "198.18.1.2", false, true, "2.4.9.3",
+                                "2.4.10.23", 150, 126},
+                      FlashCase{"LtxByMacWithoutRestartWait", "198.18.1.2", true, false, "2.4.9.3",
+                                "2.4.10.23", 150, 126}),
+    [](const ::testing::TestParamInfo<FlashCase>& info) { return info.param.name; });
+
+TEST_P(CliFlashEngineLanTest, UpdatesTheConverterAndPrintsItsNewFirmware) {
+    const FlashCase& c = GetParam();
+    const json fleet = PrintFleet(kFlashFleet);
+    std::string mac;
+    for (const json& converter : fleet)
+        if (converter["ip"] == c.ip)
+            mac = converter["mac"];
+    ASSERT_FALSE(mac.empty());
+    StartFlashSim();
+
+    std::vector<std::string> args = {"flash", c.byMac ? mac : c.ip, "--allow-placeholder-images"};
+    if (!c.waitForRestart)
+        args.push_back("--no-wait-restart");
+    const Output run = Ctl(args);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+
+    const std::string ip = c.ip;
+    const std::string first = "updating " + ip + " (" + mac + ") from firmware " + c.from + " to " +
+                              c.to + " (image " + std::to_string(c.image) + ")" +
+                              (c.waitForRestart ? ", then waiting for its restart" : "") + "\n";
+    EXPECT_EQ(run.out.rfind(first, 0), 0u) << run.out;
+    // Not a terminal: plain lines, one per tenth.
+    const std::string size = c.image == 151 ? "148972" : "131072";
+    EXPECT_NE(run.out.find("\n" + ip + ": 0 % (0 of " + size + " bytes)\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\n" + ip + ": 100 % (" + size + " of " + size + " bytes)\n"),
+              std::string::npos)
+        << run.out;
+    const std::string lineStart = "\n" + ip + ": ";
+    size_t lines = 0;
+    for (size_t at = run.out.find(lineStart); at != std::string::npos;
+         at = run.out.find(lineStart, at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 11u) << run.out;
+    const std::string last =
+        std::string("transfer done; ") + ip +
+        (c.waitForRestart ? " restarted and answers echo again\n" : " restarts now\n") + ip +
+        " now has firmware " + c.to + "\n";
+    ASSERT_GE(run.out.size(), last.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - last.size()), last) << run.out;
+
+    EXPECT_EQ(ToolFirmware(ip).size(), c.datagrams);
+    EXPECT_EQ(ToolFirmware().size(), c.datagrams) << "to no other converter";
+    EXPECT_EQ(EventsNamed(ReadEvents(m_log), "restart_end").size(), 1u);
+    const json state = SimState(ip);
+    EXPECT_EQ(state.value("version", ""), c.to) << state.dump();
+}
+
+TEST_F(CliFlashLanTest, ConvertersWithoutAFittingImageAreRefusedWithNothingSent) {
+    StartFlashSim();
+    const struct {
+        const char* target;
+        const char* reason;
+    } cases[] = {
+        {"198.18.1.3", "firmware 6.0.0.0 of 198.18.1.3 is outside 2.0.0.0 to 5.99.99.99: no image "
+                       "is meant for it; nothing sent"},
+        {"198.18.1.4", "the firmware version of 198.18.1.4 is not known (its answers carry no "
+                       "version number); nothing sent"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const Output run = Ctl({"flash", c.target, "--allow-placeholder-images"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, std::string("qarn-converter-ctl: ") + c.reason + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(ToolFirmware(), std::vector<json>{}) << "no firmware datagram on the wire";
+    EXPECT_EQ(SimState("198.18.1.3").value("version", ""), "6.0.0.0");
+}
+
+TEST_F(CliFlashLanTest, ConverterSilentMidTransferFailsWithTheReason) {
+    StartFlashSim();
+    const Output run = Ctl({"flash", "198.18.1.5", "--allow-placeholder-images"});
+    EXPECT_EQ(run.status, 1);
+    // Block 96 was the last one acknowledged: 96 * 1000 / 4980 -> 19 %.
+    EXPECT_EQ(run.err, "qarn-converter-ctl: the transfer to 198.18.1.5 broke off at 19 % (24903 of "
+                       "131072 bytes): the converter did not acknowledge; nothing more was sent\n");
+    EXPECT_NE(run.out.find("\n198.18.1.5: 10 % (13107 of 131072 bytes)\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("transfer done"), std::string::npos) << run.out;
+
+    const std::vector<json> sent = ToolFirmware("198.18.1.5");
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back()["hex"].get<std::string>().substr(8, 8), "64000000")
+        << "block 100 once, nothing after it";
+    EXPECT_EQ(sent.size(), 26u) << "blocks 0, 4, ... 100";
+    EXPECT_EQ(SimState("198.18.1.5").value("version", ""), "2.4.9.3");
+}
+
 } // namespace
 } // namespace qarn::test
 

@@ -1,5 +1,6 @@
 #include "cli/CtlMain.h"
 
+#include "firmware/EmbeddedImages.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -48,6 +49,7 @@ TEST_F(CtlMainTest, HelpOnEveryVerbSucceeds) {
         {"discover", "--help"},
         {"show", "--help"},
         {"write", "--help"},
+        {"flash", "--help"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.back() + " after " + args.front());
@@ -78,6 +80,9 @@ TEST_F(CtlMainTest, WrongUsageGivesStatusTwoAndOneLine) {
         {"target neither IP nor MAC", {"show", "converter-7"}},
         {"bad write target", {"write", "00:20:4a:90", "--ip", "198.18.9.9"}},
         {"write without settings", {"write", "198.18.1.7"}},
+        {"flash without target", {"flash"}},
+        {"bad flash target", {"flash", "converter-7", "--allow-placeholder-images"}},
+        {"flash on another port", {"--port", "5000", "flash", "198.18.1.7"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,6 +101,18 @@ TEST_F(CtlMainTest, RefusedSettingGivesStatusOneAndItsReason) {
     EXPECT_EQ(Lines(run.err), 1u);
     EXPECT_NE(run.err.find("does not exist"), std::string::npos) << run.err;
     EXPECT_EQ(Ctl({"diagnostics", "show"}).out, "not set (logging and crash dumps off)\n");
+}
+
+// Refused before anything goes on the network: a real converter would get random bytes.
+TEST_F(CtlMainTest, FlashRefusesPlaceholderImagesWithoutTheFlag) {
+    if (!EmbeddedImagesArePlaceholders())
+        GTEST_SKIP() << "this build carries converter firmware images";
+    const CtlRun run = Ctl({"flash", "02:51:00:00:00:07", "--no-wait-restart"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("placeholder firmware images"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--allow-placeholder-images"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 TEST_F(CtlMainTest, GlobalPortMayFollowTheVerb) {

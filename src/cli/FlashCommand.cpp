@@ -1,0 +1,162 @@
+#include "cli/FlashCommand.h"
+
+#include "cli/ConverterSession.h"
+#include "cli/ExitStatus.h"
+#include "cli/FlashPlan.h"
+#include "cli/SessionSupport.h"
+#include "cli/Target.h"
+#include "firmware/CConfigLANconverter.h"
+#include "firmware/EmbeddedImages.h"
+#include "firmware/UdpFirmwareTransport.h"
+#include "protocol/ConverterText.h"
+
+#include <chrono>
+
+namespace qarn::cli {
+
+namespace {
+
+constexpr const char* kPlaceholderReason =
+    "this program carries placeholder firmware images (random bytes), which would leave a real "
+    "converter without working firmware; give --allow-placeholder-images only for simulated "
+    "converters";
+
+// The transfer's endpoint takes whatever reaches port 58009 for an answer, so the answers of other
+// converters to the last discovery request (they come within about a second) must be over before
+// it opens: a configuration answer has the wrong length for a block acknowledgement and makes the
+// fixed-layout transfer send the block again, and three of them to one block end it. No request
+// goes out meanwhile: the next one is pushed kTicksPerRequest ticks away (more than 3 s).
+constexpr std::chrono::milliseconds kSettleQuiet{1000};
+constexpr std::chrono::milliseconds kSettleLimit{2500};
+constexpr std::chrono::milliseconds kSettleSlice{100};
+
+void LetAnswersSettle(ConverterSession& session) {
+    using Clock = std::chrono::steady_clock;
+    session.Discovery().RestartCountdown();
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastDatagram = start;
+    session.SetAnswerHook([&](uint32_t, AnswerDisposition, std::span<const uint8_t>) {
+        lastDatagram = Clock::now();
+    });
+    while (Clock::now() - lastDatagram < kSettleQuiet && Clock::now() - start < kSettleLimit)
+        session.RunUntil(kSettleSlice, [] { return false; });
+    session.SetAnswerHook(nullptr);
+}
+
+// Finds the converter and decides its update while the discovery endpoint is open; the endpoint
+// closes when this returns, which frees port 58009 for the transfer. False after printing why.
+bool FindAndPlan(int32_t port, const Target& target, double seconds, LANconvDevice& record,
+                 FlashPlan& plan, std::ostream& err) {
+    ConverterSession session(port);
+    std::string why;
+    if (!session.Open(&why)) {
+        Fail(err, why);
+        return false;
+    }
+    const DeviceList& list = session.List();
+    session.RunUntil(SecondsToMs(seconds), [&] {
+        const std::optional<size_t> row = FindTargetRow(list, target);
+        return row && list.GetRecord(*row)->bComplete;
+    });
+    const std::optional<size_t> row = FindTargetRow(list, target);
+    if (!row || !list.GetRecord(*row)->bComplete) {
+        Fail(err, NotReadyReason(list, target, seconds));
+        return false;
+    }
+    record = *list.GetRecord(*row);
+    if (!PlanFlash(record, ProgramModule(), plan, &why)) {
+        Fail(err, why);
+        return false;
+    }
+    LetAnswersSettle(session);
+    return true;
+}
+
+// Runs the engine the plan names on this thread; false after printing why it failed.
+bool Transfer(const LANconvDevice& record, const FlashPlan& plan, const FlashOptions& options,
+              ProgressStyle style, std::ostream& out, std::ostream& err) {
+    const std::string address = IpToText(record.dwSourceIp);
+    TextProgress progress(out, style, plan.image.size());
+    progress.SetWindowText(address + ": ");
+    progress.SetShowText(true);
+    const bool done = plan.choice.engine == FirmwareEngine::Ltx
+                          ? CConfigLANconverter::UpdateLtxLANconverter(
+                                address, plan.image, &progress, options.waitForRestart, true)
+                          : CConfigLANconverter::UpdateSam4LANconverter(
+                                address, plan.image, &progress, options.waitForRestart, true);
+    progress.Finish();
+    if (!done) {
+        const TransferOutcome outcome{progress.Started(), progress.Position(),
+                                      progress.BytesAt(progress.Position()), plan.image.size(),
+                                      options.waitForRestart};
+        Fail(err, TransferFailureReason(address, outcome));
+        return false;
+    }
+    out << "transfer done; " << address
+        << (options.waitForRestart ? " restarted and answers echo again" : " restarts now") << "\n";
+    return true;
+}
+
+// Discovers afresh, as the window does after an update, until the converter (known by its MAC
+// address) answers with a firmware version other than the one it had; the exit status.
+int Rediscover(int32_t port, const LANconvDevice& before, double seconds, std::ostream& out,
+               std::ostream& err) {
+    const std::string address = IpToText(before.dwSourceIp);
+    ConverterSession session(port);
+    std::string why;
+    if (!session.Open(&why))
+        return Fail(err, "the transfer was acknowledged, but " + why + " to see the new firmware");
+    const DeviceList& list = session.List();
+    const auto reported = [&]() -> const LANconvDevice* {
+        const std::optional<size_t> row = list.FindRowByMac(before.abyMac);
+        return row ? list.GetRecord(*row) : nullptr;
+    };
+    const auto updated = [&] {
+        const LANconvDevice* now = reported();
+        return now != nullptr && now->bComplete && now->dwFirmwareVersion != 0 &&
+               now->dwFirmwareVersion != before.dwFirmwareVersion;
+    };
+    session.RunUntil(SecondsToMs(seconds), updated);
+    if (updated()) {
+        out << address << " now has firmware " << VersionText(reported()->dwFirmwareVersion)
+            << "\n";
+        return kExitSuccess;
+    }
+    const LANconvDevice* now = reported();
+    if (now == nullptr || now->dwFirmwareVersion == 0)
+        return Fail(err, "the transfer was acknowledged, but " + address +
+                             " did not report its firmware within " + SecondsText(seconds));
+    return Fail(err, "the transfer was acknowledged, but " + address + " still reports firmware " +
+                         VersionText(now->dwFirmwareVersion) + " after " + SecondsText(seconds));
+}
+
+} // namespace
+
+int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std::ostream& out,
+             std::ostream& err) {
+    const std::optional<Target> target = ParseTarget(options.target);
+    if (!target)
+        return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
+    if (port != UdpFirmwareTransport::kPort)
+        return UsageError(err, "flash: the firmware transfer uses UDP port " +
+                                   std::to_string(UdpFirmwareTransport::kPort) +
+                                   " on both sides; --port " + std::to_string(port) +
+                                   " cannot apply");
+    if (EmbeddedImagesArePlaceholders() && !options.allowPlaceholderImages)
+        return Fail(err, kPlaceholderReason);
+
+    LANconvDevice record;
+    FlashPlan plan;
+    if (!FindAndPlan(port, *target, options.seconds, record, plan, err))
+        return kExitFailure;
+    out << "updating " << IpToText(record.dwSourceIp) << " (" << ColonMacText(record.abyMac)
+        << ") from firmware " << VersionText(record.dwFirmwareVersion) << " to "
+        << VersionText(plan.imageVersion) << " (image " << plan.choice.imageId << ")"
+        << (options.waitForRestart ? ", then waiting for its restart" : "") << "\n"
+        << std::flush;
+    if (!Transfer(record, plan, options, style, out, err))
+        return kExitFailure;
+    return Rediscover(port, record, options.seconds, out, err);
+}
+
+} // namespace qarn::cli

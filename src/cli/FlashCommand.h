@@ -1,0 +1,31 @@
+#pragma once
+
+#include "cli/TextProgress.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace qarn::cli {
+
+struct FlashOptions {
+    std::string target;
+    bool waitForRestart = true;
+    // The build's images are placeholders (random bytes): sent only when this is set, for
+    // simulated converters.
+    bool allowPlaceholderImages = false;
+    // Time-out for the converter to be listed with all its answers before the update, and again
+    // for it to be listed with its new firmware afterwards.
+    double seconds = 30.0;
+};
+
+// Updates one converter's firmware as the window does: finds it, decides image and transfer by
+// its firmware version (PlanFlash), closes its own endpoint so that the transfer can have port
+// 58009, runs the transfer with a progress display in `style` on `out`, then discovers afresh and
+// prints the firmware the converter now reports. `port` must be the converters' port 58009, the
+// one the transfer uses. Returns 0 only when the converter answers with a new firmware version;
+// a refusal or a failure is one line on `err` and 1.
+int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std::ostream& out,
+             std::ostream& err);
+
+} // namespace qarn::cli
