@@ -1,3 +1,4 @@
+#include "platform/NameHash.h"
 #include "platform/NamedMutex.h"
 
 #include <atomic>
@@ -58,21 +59,6 @@ bool WaitForReadLock(int fd) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-uint64_t Fnv1a(std::string_view text) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
-}
-
-void AppendHex(std::string& out, uint64_t value, int digits) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-        out.push_back(kHex[(value >> shift) & 0xF]);
 }
 
 #if defined(__SANITIZE_THREAD__)

@@ -1,3 +1,4 @@
+#include "platform/NameHash.h"
 #include "platform/RuntimeDirectory.h"
 
 #include <cerrno>
@@ -39,21 +40,6 @@ bool EnsurePrivateFolder(const std::string& path) {
         return false;
     }
     return true;
-}
-
-uint64_t Fnv1a(std::string_view text) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
-}
-
-void AppendHex(std::string& out, uint64_t value, int digits) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-        out.push_back(kHex[(value >> shift) & 0xF]);
 }
 
 std::string Escape(std::string_view name) {
