@@ -10,10 +10,12 @@
 # build/main). Configure it with -DQARN_BUILD_BENCH=ON.
 #
 # speed: one prompt simulated converter of each layout (restart 0 ms). Reports the round trip
-#   (ping, 56- and 1040-byte payloads), the stop-and-wait bound (exchanges x round trip), the
+#   (ping, 56- and 1040-byte payloads; and a plain user-space UDP exchange with the simulator),
+#   the stop-and-wait bounds (exchanges x round trip), the
 #   median time of N transfers (default 10) of image 151 (1024-byte engine) and image 150
 #   (fixed-layout engine) with both ways of waiting for answers (poll every 5 ms; the queue's
-#   event) and without the receive worker's pause, the fixed cost of a 1-byte transfer, and a
+#   event), with and without the receive worker's pause between passes and the engine's short
+#   look at the queue before it sleeps, the fixed cost of a 1-byte transfer, and a
 #   TFTP upload of a file as large as image 151 over the same veth link with tftp-hpa (client in
 #   the tool's namespace, server in the converters' namespace on port 6969 of its own address).
 #   When in.tftpd or tftp is missing, the Debian packages (tftpd-hpa, tftp-hpa, libwrap0) are
@@ -181,17 +183,21 @@ speed() {
     local rtt56 rtt1040
     rtt56=$(rtt $lan 56)
     rtt1040=$(rtt $lan 1040)
-    local results=() line wait engine target pause
-    for pause in 10 1 0; do
-        for wait in poll event; do
-            [ "$pause" = 0 ] && [ "$wait" = poll ] && continue
-            for engine in sam4 ltx; do
-                target=198.18.1.$([ $engine = sam4 ] && echo 1 || echo 2)
-                line=$(run $lan --engine $engine --target "$target" --count "$count" --wait $wait \
-                    --worker-pause-ms $pause --gap-ms 300)
-                echo "$line"
-                results+=("$engine $wait $pause $(field median_ms "$line") $(field ok "$line")/$count")
-            done
+    local udp_line udp_rtt
+    udp_line=$(run $lan --target 198.18.1.1 --udp-rtt 500)
+    echo "$udp_line"
+    udp_rtt=$(field median_ms "$udp_line")
+    local results=() line wait engine target pause spin variant
+    # wait:pause:spin, from the engines as first described (polling, 10 ms worker pause) to the
+    # program's own settings (event, no pause, 300 us look before sleeping).
+    for variant in poll:10:0 event:10:0 event:1:0 event:0:0 event:0:300; do
+        IFS=: read -r wait pause spin <<<"$variant"
+        for engine in sam4 ltx; do
+            target=198.18.1.$([ $engine = sam4 ] && echo 1 || echo 2)
+            line=$(run $lan --engine $engine --target "$target" --count "$count" --wait $wait \
+                --worker-pause-ms $pause --spin-us $spin --gap-ms 300)
+            echo "$line"
+            results+=("$engine $wait $pause $spin $(field median_ms "$line") $(field ok "$line")/$count")
         done
     done
     local fixed
@@ -205,12 +211,15 @@ speed() {
     echo "round trip (ping): ${rtt56} ms (56-byte payload), ${rtt1040} ms (1040-byte payload)"
     awk -v r="$rtt56" 'BEGIN {
         printf "stop-and-wait bound: 1024-byte engine 147 x %.3f = %.1f ms; fixed layout 126 x %.3f = %.1f ms; TFTP 292 x %.3f = %.1f ms\n", r, 147 * r, r, 126 * r, r, 292 * r }'
-    echo "fixed cost (1-byte image, 2 exchanges, event wait, default worker pause): $(field median_ms "$fixed") ms"
+    echo "round trip (user-space UDP, a discovery request to the simulator and its first answer): ${udp_rtt} ms"
+    awk -v r="$udp_rtt" 'BEGIN {
+        printf "stop-and-wait bound for a user-space peer: 1024-byte engine 147 x %.3f = %.1f ms; fixed layout 126 x %.3f = %.1f ms\n", r, 147 * r, r, 126 * r }'
+    echo "fixed cost (1-byte image, 2 exchanges, the program's settings): $(field median_ms "$fixed") ms"
     echo "TFTP upload of 148972 bytes (tftp-hpa, 512-byte blocks): $tftp ms (median of $count)"
-    printf '%-6s %-6s %-13s %10s %8s\n' engine wait worker-pause median-ms ok
+    printf '%-6s %-6s %-13s %-8s %10s %8s\n' engine wait worker-pause spin-us median-ms ok
     for line in "${results[@]}"; do
         # shellcheck disable=SC2086
-        printf '%-6s %-6s %-13s %10s %8s\n' $line
+        printf '%-6s %-6s %-13s %-8s %10s %8s\n' $line
     done
 }
 

@@ -125,6 +125,12 @@ std::unique_ptr<CMsg> CFirmwareSession::PollForAnswer(const Deadline& deadline) 
 // again and the wait returns at once: none is missed, none waits for the deadline.
 std::unique_ptr<CMsg> CFirmwareSession::AwaitAnswer(const Deadline& deadline) {
     platform::Event& arrived = m_queue->GetEvent();
+    const auto lookUntil = std::chrono::steady_clock::now() + m_environment.answerSpin;
+    while (std::chrono::steady_clock::now() < lookUntil) {
+        if (std::unique_ptr<CMsg> answer = m_queue->Pop())
+            return answer;
+        std::this_thread::yield();
+    }
     for (;;) {
         arrived.Reset();
         if (std::unique_ptr<CMsg> answer = m_queue->Pop())

@@ -17,12 +17,14 @@ class CUDPSocket;
 // The worker pauses between receive passes, and an answer that arrives during a pause waits: the
 // first one, and one after every CUDPSocket::kReadsPerPass answers. A transfer is stop-and-wait,
 // so each such wait delays the whole transfer; with the application's 10 ms the pauses cost about
-// 50 ms per image on a fast link. 1 ms keeps that small while a closed socket still cannot make
-// the worker spin. A benchmark may pass another pause to show that share.
+// 50 ms per image on a fast link. This worker does not pause at all: each of its reads already
+// waits up to kReadTimeoutMs for a datagram, so an idle worker does not spin, and a closed socket
+// ends its reads only while Close is stopping the worker anyway. A benchmark may pass another
+// pause to show that share.
 class UdpFirmwareTransport : public IFirmwareTransport {
   public:
     static constexpr int32_t kPort = 58009;
-    static constexpr uint32_t kWorkerPauseMs = 1;
+    static constexpr uint32_t kWorkerPauseMs = 0;
     static constexpr uint32_t kReadTimeoutMs = 100;
 
     explicit UdpFirmwareTransport(uint32_t workerPauseMs = kWorkerPauseMs);

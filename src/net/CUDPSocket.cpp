@@ -437,6 +437,11 @@ int32_t CUDPSocket::ReceiveDatagram(uint32_t timeoutMs, uint32_t* from) {
 }
 
 bool CUDPSocket::TimeoutThread() {
+    // Only Close takes the socket away while a worker runs, and it stops the worker next. A worker
+    // that went on meanwhile would find every read failing at once and, with no pause between
+    // passes, keep the processor from the thread that is closing.
+    if (!IsOpen())
+        return false;
     for (int n = 0; n < kReadsPerPass; ++n) {
         const uint32_t timeoutMs = GetReadTimeoutMs();
         std::unique_ptr<CMsg> msg =

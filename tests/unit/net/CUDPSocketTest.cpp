@@ -7,6 +7,7 @@
 #include "support/NetLab.h"
 
 #include <atomic>
+#include <ctime>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -79,6 +80,26 @@ TEST(CUDPSocketTest, StartsClosedAndHoldsOneSocketLibraryStartUp) {
         EXPECT_EQ(endpoint.GetReceiveBufferBytes(), -1);
     }
     EXPECT_EQ(platform::SocketLibraryUsers(), before);
+}
+
+// A worker without a socket has nothing to read: with no pause between passes it must wait for
+// its stop rather than spin, or it takes the processor from a Close that wants to stop it.
+TEST(CUDPSocketTest, WorkerWithoutASocketWaitsForItsStopInsteadOfSpinning) {
+    CMsgQueue queue;
+    CUDPSocket endpoint;
+    const auto cpu = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    const auto before = cpu();
+    ASSERT_TRUE(endpoint.StartReceiving(&queue, 0, false, 100));
+    std::this_thread::sleep_for(milliseconds(300));
+    const auto used = std::chrono::duration_cast<milliseconds>(cpu() - before);
+    EXPECT_TRUE(endpoint.IsRunning()) << "running until it is stopped, as any worker";
+    EXPECT_LT(used.count(), 60) << "processor time while the worker had nothing to do";
+    endpoint.Close();
+    EXPECT_FALSE(endpoint.IsRunning());
 }
 
 // Everything here sends only on the loopback of a namespace of the test's own.
