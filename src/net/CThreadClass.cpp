@@ -1,5 +1,6 @@
 #include "net/CThreadClass.h"
 
+#include "platform/CrashDump.h"
 #include "platform/Process.h"
 
 #include <limits>
@@ -128,6 +129,9 @@ void CThreadClass::WorkerMain(CThreadClass* self, WorkerStart start) {
     if (start.entry != nullptr) {
         ThreadEntry& entry = *start.entry;
         entry.threadId.store(platform::GetCurrentThreadId(), std::memory_order_release);
+        // A stack overflow in a step leaves no stack for the crash handler: it can write its dump
+        // only on a stack of its own.
+        platform::AddAlternateSignalStack();
         const bool byStopEvent = self->RunLoop(entry, start.waitObject, start.waitTimeoutMs);
         // Keep the slot, and so the owner's running state, until StopThread, and take the
         // signal it sets; at shutdown nobody may come, so leave at once.

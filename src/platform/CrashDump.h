@@ -27,8 +27,9 @@ bool SetCrashFilter(CrashFilter filter);
 
 // Gives the calling thread its own alternate signal stack (released when the thread ends) unless
 // it has one. Only a thread with one survives a stack overflow long enough to write a dump; the
-// thread that calls SetCrashFilter gets one there, threads started later call this when they
-// start. Without it the filter runs on the thread's own stack, which serves every other crash.
+// thread that calls SetCrashFilter gets one there, every CThreadClass worker when it starts, and
+// other threads started later call this themselves. Without it the filter runs on the thread's own
+// stack, which serves every other crash.
 bool AddAlternateSignalStack();
 
 } // namespace qarn::platform

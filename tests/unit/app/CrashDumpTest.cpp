@@ -504,8 +504,14 @@ INSTANTIATE_TEST_SUITE_P(
         // the faulting thread is not the one that installed the handler
         CrashCase{"thread", SIGSEGV, "SIGSEGV", "CrashProbeWorker", "CrashProbeNullWrite"},
         // only the alternate stack leaves room to write the dump
-        CrashCase{"overflow", SIGSEGV, "SIGSEGV", "CrashProbeRecurse", "CrashProbeRecurse"}),
-    [](const ::testing::TestParamInfo<CrashCase>& info) { return std::string(info.param.how); });
+        CrashCase{"overflow", SIGSEGV, "SIGSEGV", "CrashProbeRecurse", "CrashProbeRecurse"},
+        // the same on a worker started after the handler was installed
+        CrashCase{"worker-overflow", SIGSEGV, "SIGSEGV", "CrashProbeRecurse", "CrashProbeRecurse"}),
+    [](const ::testing::TestParamInfo<CrashCase>& info) {
+        std::string name = info.param.how;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
 
 TEST_F(CrashProbeTest, WithoutUsableSettingsOrFolderNoDumpAndTheSignalStillEndsTheProbe) {
     const std::string missing = m_temp / "missing";

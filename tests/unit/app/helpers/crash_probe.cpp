@@ -5,12 +5,14 @@
 //
 // how: "segv" writes through a null pointer in CrashProbeNullWrite, "abort" calls abort() from
 // CrashProbeAbort, "thread" does the null write on a second thread (from CrashProbeWorker),
-// "overflow" recurses in CrashProbeRecurse until the stack (cut to 1 MiB) runs out, "exit" ends
-// normally. The marker arrives reversed and is turned around into a heap buffer, so its readable
-// form exists only on the heap (not in argv, not in the program).
-// The probe prints "install <first> <second>": the results of installing twice.
+// "overflow" recurses in CrashProbeRecurse until the stack (cut to 1 MiB) runs out,
+// "worker-overflow" does the same on a worker thread (CThreadClass) started after the handler was
+// installed, "exit" ends normally. The marker arrives reversed and is turned around into a heap
+// buffer, so its readable form exists only on the heap (not in argv, not in the program). The probe
+// prints "install <first> <second>": the results of installing twice.
 
 #include "app/CrashDumpHandler.h"
+#include "net/CThreadClass.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +60,15 @@ void CrashProbeOverflow() {
     CrashProbeRecurse(0);
 }
 
+// Its first pass recurses until its thread's stack runs out.
+class CrashProbeOverflowWorker : public qarn::CThreadClass {
+  public:
+    bool TimeoutThread() override {
+        CrashProbeRecurse(0);
+        return false;
+    }
+};
+
 void PutMarkerOnHeap(const char* reversed) {
     const size_t length = std::strlen(reversed);
     auto* marker = static_cast<char*>(std::malloc(length + 1));
@@ -74,7 +85,7 @@ void PutMarkerOnHeap(const char* reversed) {
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
-                     "usage: %s segv|abort|thread|overflow|exit REVERSED-MARKER "
+                     "usage: %s segv|abort|thread|overflow|worker-overflow|exit REVERSED-MARKER "
                      "[FOLDER-TO-REMOVE]\n",
                      argv[0]);
         return 2;
@@ -94,5 +105,10 @@ int main(int argc, char** argv) {
         std::thread(CrashProbeWorker).join();
     else if (std::strcmp(argv[1], "overflow") == 0)
         CrashProbeOverflow();
+    else if (std::strcmp(argv[1], "worker-overflow") == 0) {
+        CrashProbeOverflowWorker worker;
+        worker.StartThread(nullptr, 0);
+        pause(); // the worker's crash ends the process
+    }
     return 0;
 }
