@@ -115,6 +115,12 @@ class CFileLogger::WriterQueue {
     int m_depth = 0;
 };
 
+std::recursive_mutex& CFileLogger::FacilityLock() {
+    // Never destroyed: a thread that logs while the process ends must still find it.
+    static auto* lock = new std::recursive_mutex;
+    return *lock;
+}
+
 CFileLogger::CFileLogger()
     : m_writers(std::make_unique<WriterQueue>()), m_strDebugPrefix("DEBUG   - "),
       m_strInfoPrefix("INFO    - "), m_strWarningPrefix("WARNING - "),

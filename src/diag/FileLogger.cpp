@@ -64,12 +64,6 @@ void LogAt(void (CFileLogger::*write)(Text), Text text) {
 
 } // namespace
 
-std::recursive_mutex& CFileLogger::FacilityLock() {
-    // Never destroyed: a thread that logs while the process ends must still find it.
-    static auto* lock = new std::recursive_mutex;
-    return *lock;
-}
-
 CFileLogger* CFileLogger::GetInstance() {
     if (t_building || !g_initialised.load())
         return nullptr;
