@@ -279,19 +279,19 @@ void CSimServer::ArmTimer() {
         next = std::min(next.value_or(UINT64_MAX), NowMs() + kNoBufferRetryMs);
     if (m_options.durationMs != 0)
         next = std::min<uint64_t>(next.value_or(UINT64_MAX), m_options.durationMs);
-    itimerspec spec{};
+    itimerspec expiry{};
     if (next) {
         // Absolute on the monotonic clock, which steady_clock reads on Linux; a time already past
         // fires at once.
         const auto when = m_start + std::chrono::milliseconds(*next);
         const auto ns =
             std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-            spec.it_value.tv_nsec = 1;
+        expiry.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        expiry.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0)
+            expiry.it_value.tv_nsec = 1;
     }
-    timerfd_settime(m_timer, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(m_timer, TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
 
 void CSimServer::OnSignals() {

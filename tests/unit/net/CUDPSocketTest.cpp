@@ -7,8 +7,8 @@
 #include "support/NetLab.h"
 
 #include <atomic>
-#include <ctime>
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
