@@ -47,17 +47,8 @@ bool CLtxTransfer::Run(const std::string& target, std::span<const uint8_t> image
 
 bool CLtxTransfer::SendBlock(CFirmwareSession& session, const FirmwareBlock& block,
                              std::span<const uint8_t> image) {
-    LANconvConfigHdr header;
-    header.byType = 1;
-    header.byCmd = kCmdFirmwareBlock;
-    header.dwBlock = block.dwBlock;
-    header.dwLength = 0;
-    header.dwSeed = MakeSeed();
-    header.EncodeTo(m_datagram.data(), kHeader);
-    uint8_t* payload = m_datagram.data() + kHeader;
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(block.offset), block.size, payload);
-    ScramblePayload(header.dwSeed, payload, static_cast<int32_t>(block.size));
-    const std::span<const uint8_t> datagram(m_datagram.data(), kHeader + block.size);
+    const std::span<const uint8_t> datagram(
+        m_datagram.data(), EncodeFirmwareBlock(block, image, MakeSeed(), m_datagram.data()));
 
     int wrongLength = 0;
     int mismatched = 0;

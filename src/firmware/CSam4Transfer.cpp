@@ -72,19 +72,9 @@ const CMsg* CSam4Transfer::Exchange(CFirmwareSession& session, size_t length) {
 
 bool CSam4Transfer::SendBlock(CFirmwareSession& session, const FirmwareBlock& block,
                               std::span<const uint8_t> image, size_t blockCount) {
-    LANconvConfigHdr header;
-    header.byType = 1;
-    header.byCmd = kCmdFirmwareBlock;
-    header.dwBlock = block.dwBlock;
-    header.dwLength = 0;
-    header.dwSeed = NextDraw();
-    header.EncodeTo(m_datagram.data(), kHeader);
-    uint8_t* payload = m_datagram.data() + kHeader;
-    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(block.offset), block.size, payload);
-    ScramblePayload(header.dwSeed, payload, static_cast<int32_t>(block.size));
-
+    const size_t datagramLength = EncodeFirmwareBlock(block, image, NextDraw(), m_datagram.data());
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const CMsg* answer = Exchange(session, kHeader + block.size);
+        const CMsg* answer = Exchange(session, datagramLength);
         if (answer == nullptr) {
             if (attempt == kAttempts)
                 return false;

@@ -1,5 +1,10 @@
 #include "firmware/FirmwareBlockLayout.h"
 
+#include "protocol/LANconvConfigHdr.h"
+#include "protocol/Scramble.h"
+
+#include <algorithm>
+
 namespace qarn {
 
 std::vector<FirmwareBlock> Sam4BlockLayout(size_t imageSize) {
@@ -33,6 +38,21 @@ std::vector<FirmwareBlock> LtxBlockLayout() {
         number += 1;
     }
     return blocks;
+}
+
+size_t EncodeFirmwareBlock(const FirmwareBlock& block, std::span<const uint8_t> image,
+                           uint32_t seed, uint8_t* datagram) {
+    LANconvConfigHdr header;
+    header.byType = 1;
+    header.byCmd = kCmdFirmwareBlock;
+    header.dwBlock = block.dwBlock;
+    header.dwLength = 0;
+    header.dwSeed = seed;
+    header.EncodeTo(datagram, LANconvConfigHdr::kSize);
+    uint8_t* payload = datagram + LANconvConfigHdr::kSize;
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(block.offset), block.size, payload);
+    ScramblePayload(seed, payload, static_cast<int32_t>(block.size));
+    return LANconvConfigHdr::kSize + block.size;
 }
 
 } // namespace qarn

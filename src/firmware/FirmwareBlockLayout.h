@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 // How the two transfer engines cut an image into data datagrams.
@@ -34,5 +35,11 @@ inline constexpr size_t kLtxLongBlock = 1056;
 inline constexpr size_t kLtxShortBlock = 64;
 inline constexpr uint32_t kLtxLastBlock = 497;
 std::vector<FirmwareBlock> LtxBlockLayout();
+
+// Writes the data datagram of `block` to `datagram`: the header (type 1, the block command,
+// dwBlock, length 0, `seed`) and the block's bytes of `image`, scrambled with `seed`. `datagram`
+// holds at least LANconvConfigHdr::kSize + block.size bytes. Returns the datagram's length.
+size_t EncodeFirmwareBlock(const FirmwareBlock& block, std::span<const uint8_t> image,
+                           uint32_t seed, uint8_t* datagram);
 
 } // namespace qarn
