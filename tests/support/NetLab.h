@@ -51,6 +51,7 @@
 #include <linux/capability.h>
 #include <mutex>
 #include <net/if.h>
+#include <regex>
 #include <sched.h>
 #include <set>
 #include <spawn.h>
@@ -250,6 +251,15 @@ inline ::testing::AssertionResult RunOk(const std::string& command) {
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "'" << command << "' exited with " << status << ": " << output;
+}
+
+// The packet count in the output of "nft list counter ..." or "nft reset counter ..."; -1 when
+// the output holds none.
+inline int CounterPackets(const std::string& listing) {
+    std::smatch match;
+    if (!std::regex_search(listing, match, std::regex(R"(packets (\d+))")))
+        return -1;
+    return std::stoi(match[1]);
 }
 
 // An interface `name` (at most 14 characters) with `addressWithPrefix` ("198.18.9.1/24"), up, that

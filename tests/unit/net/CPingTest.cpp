@@ -6,7 +6,6 @@
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -61,10 +60,7 @@ class PingLab : public ::testing::Test {
     int SentEchoes() {
         std::string listing;
         EXPECT_EQ(test::Run("nft list counter ip count echoes", &listing), 0) << listing;
-        std::smatch match;
-        if (!std::regex_search(listing, match, std::regex(R"(packets (\d+))")))
-            return -1;
-        return std::stoi(match[1]);
+        return test::CounterPackets(listing);
     }
 
     test::PeerNamespace m_router{1};

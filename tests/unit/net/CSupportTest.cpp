@@ -4,7 +4,6 @@
 #include "support/LogCapture.h"
 #include "support/NetLab.h"
 
-#include <regex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -46,10 +45,7 @@ class SupportLab : public ::testing::Test {
     int TakeEchoCount() {
         std::string listing;
         EXPECT_EQ(m_router.Run("nft reset counter ip lab echoes", &listing), 0) << listing;
-        std::smatch match;
-        if (!std::regex_search(listing, match, std::regex(R"(packets (\d+))")))
-            return -1;
-        return std::stoi(match[1]);
+        return test::CounterPackets(listing);
     }
 
     test::PeerNamespace m_router{1};
