@@ -62,11 +62,15 @@ bool CSam4Transfer::Run(const std::string& target, std::span<const uint8_t> imag
     return session.FinishSuccess(waitForRestart);
 }
 
-const CMsg* CSam4Transfer::Exchange(CFirmwareSession& session, size_t length) {
+const CMsg* CSam4Transfer::Exchange(CFirmwareSession& session, size_t length,
+                                    const char* wrongLengthError) {
     session.Send(std::span<const uint8_t>(m_datagram.data(), length));
     const CMsg* answer = session.WaitForAnswer(MakeDeadline(CFirmwareSession::kAnswerWaitMs));
     if (answer == nullptr)
         session.Error("Failure:Timeout");
+    else if (answer->data.size() != kHeader)
+        session.Error(wrongLengthError, static_cast<int>(answer->data.size()),
+                      static_cast<unsigned>(kHeader));
     return answer;
 }
 
@@ -74,17 +78,15 @@ bool CSam4Transfer::SendBlock(CFirmwareSession& session, const FirmwareBlock& bl
                               std::span<const uint8_t> image, size_t blockCount) {
     const size_t datagramLength = EncodeFirmwareBlock(block, image, NextDraw(), m_datagram.data());
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const CMsg* answer = Exchange(session, datagramLength);
+        const CMsg* answer =
+            Exchange(session, datagramLength,
+                     "Failure:Invalid anser length:%d bytes (expect:LANconvConfigHdr(%u bytes))");
         if (answer == nullptr) {
             if (attempt == kAttempts)
                 return false;
             continue;
         }
         const size_t length = answer->data.size();
-        if (length != kHeader)
-            session.Error("Failure:Invalid anser length:%d bytes (expect:LANconvConfigHdr(%u "
-                          "bytes))",
-                          static_cast<int>(length), static_cast<unsigned>(kHeader));
         const uint16_t echo = BlockEcho(*answer);
         const uint8_t command = AnswerCommand(*answer);
         if (length >= 6 && echo == (block.number & 0xFFFF) && command != 0) {
@@ -112,18 +114,15 @@ bool CSam4Transfer::Commit(CFirmwareSession& session, std::span<const uint8_t> i
     header.EncodeTo(m_datagram.data(), kHeader);
 
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const CMsg* answer = Exchange(session, kHeader);
+        const CMsg* answer =
+            Exchange(session, kHeader,
+                     "Failure:Invalid answer length:%d bytes (expect:LANconvConfigHdr(%u bytes))");
         if (answer == nullptr) {
             if (attempt == kAttempts)
                 return false;
             continue;
         }
-        const size_t length = answer->data.size();
-        if (length != kHeader)
-            session.Error("Failure:Invalid answer length:%d bytes (expect:LANconvConfigHdr(%u "
-                          "bytes))",
-                          static_cast<int>(length), static_cast<unsigned>(kHeader));
-        if (length >= 2 && answer->data[1] == kCmdFirmwareCommit)
+        if (answer->data.size() >= 2 && answer->data[1] == kCmdFirmwareCommit)
             return true;
     }
     // Each refusal used up an attempt silently; without this line a refused image would leave

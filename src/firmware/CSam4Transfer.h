@@ -39,8 +39,10 @@ class CSam4Transfer {
     bool SendBlock(CFirmwareSession& session, const FirmwareBlock& block,
                    std::span<const uint8_t> image, size_t blockCount);
     bool Commit(CFirmwareSession& session, std::span<const uint8_t> image);
-    // Sends the datagram and takes the answer of one attempt; null (logged) on a time-out.
-    const CMsg* Exchange(CFirmwareSession& session, size_t length);
+    // Sends the first `length` bytes of the datagram and takes the answer of one attempt; null
+    // (logged) on a time-out. An answer that is not one header long is logged with
+    // `wrongLengthError` (a format with the length and the header size) and still returned.
+    const CMsg* Exchange(CFirmwareSession& session, size_t length, const char* wrongLengthError);
 
     FirmwareTransferEnvironment m_environment;
     std::vector<uint8_t> m_datagram; // header and room for one block, reused for every block
