@@ -1,4 +1,5 @@
 #include "platform/CoreDump.h"
+#include "platform/FileOps.h"
 #include "platform/MemoryMap.h"
 
 #include <algorithm>
@@ -57,21 +58,6 @@ size_t ReadSmallFile(const char* path, uint8_t* out, size_t capacity) {
     }
     close(fd);
     return used;
-}
-
-bool WriteAt(int fd, const void* data, size_t size, uint64_t offset) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, bytes, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
 }
 
 bool ReadPointer(uint64_t address, uint64_t& value) {
@@ -293,7 +279,7 @@ class Sink {
     uint64_t Position() const { return m_flushed + m_used; }
     bool Flush() {
         if (m_ok && m_used > 0)
-            m_ok = WriteAt(m_fd, m_buffer, m_used, m_flushed);
+            m_ok = WriteAllAt(m_fd, m_buffer, m_used, m_flushed);
         m_flushed += m_used;
         m_used = 0;
         return m_ok;
@@ -587,7 +573,7 @@ bool CopyMemory(int fd, uint64_t address, uint64_t size, uint64_t offset) {
             const size_t length = std::min<size_t>(g_pageSize, read - page);
             const bool zeros =
                 chunk[page] == 0 && std::memcmp(chunk + page, chunk + page + 1, length - 1) == 0;
-            if (!zeros && !WriteAt(fd, chunk + page, length, offset + done + page))
+            if (!zeros && !WriteAllAt(fd, chunk + page, length, offset + done + page))
                 return false;
         }
         done += read;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -19,6 +20,13 @@ std::optional<int64_t> FileSize(const std::string& path);
 // `from` stays as it was. Where the file system cannot rename that way, a hard link to the new
 // name followed by removal of the old one does the same.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
+
+// Writes all `size` bytes to `fd`, going on after short writes and interruptions; false with the
+// reason in errno (EIO when the file takes nothing). System calls only, so async-signal-safe.
+bool WriteAll(int fd, const void* data, size_t size);
+
+// The same at `offset` of the file, with the file position left alone.
+bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset);
 
 // Opens the file at `path`, creating it empty when missing, and closes it again.
 bool TouchFile(const std::string& path);

@@ -9,6 +9,41 @@
 
 namespace qarn::platform {
 
+namespace {
+
+// The loop of both helpers: put(from, left, done) writes up to `left` bytes from `from`, which
+// lies `done` bytes into the data, and returns what write returns.
+template <typename Put>
+bool PutAll(const void* data, size_t size, Put put) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = put(bytes + done, size - done, done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    return PutAll(data, size,
+                  [fd](const uint8_t* from, size_t left, size_t) { return write(fd, from, left); });
+}
+
+bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset) {
+    return PutAll(data, size, [fd, offset](const uint8_t* from, size_t left, size_t done) {
+        return pwrite(fd, from, left, static_cast<off_t>(offset + done));
+    });
+}
+
 bool PathExists(const std::string& path) {
     struct stat info {};
     return !path.empty() && stat(path.c_str(), &info) == 0;
@@ -81,19 +116,7 @@ bool AppendFile::Append(std::span<const uint8_t> header, std::span<const uint8_t
         buffer.insert(buffer.end(), data.begin(), data.end());
         data = buffer;
     }
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(m_fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAll(m_fd, data.data(), data.size());
 }
 
 bool AppendFile::Close() {

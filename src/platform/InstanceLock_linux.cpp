@@ -1,3 +1,4 @@
+#include "platform/FileOps.h"
 #include "platform/InstanceLock.h"
 
 #include <cerrno>
@@ -81,17 +82,7 @@ bool InstanceLock::WriteContent(std::string_view content) {
     }
     if (ftruncate(m_fd, 0) != 0)
         return false;
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n =
-            pwrite(m_fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAllAt(m_fd, content.data(), content.size(), 0);
 }
 
 void InstanceLock::Unlock(bool removeFile) {

@@ -1,3 +1,4 @@
+#include "platform/FileOps.h"
 #include "platform/Process.h"
 
 #include <atomic>
@@ -46,13 +47,7 @@ void OutputDebugString(std::string_view text) {
     if (line.empty() || line.back() != '\n')
         line.push_back('\n');
     // One write call keeps the line whole against other threads writing to the same stream.
-    size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    WriteAll(STDERR_FILENO, line.data(), line.size());
 }
 
 } // namespace qarn::platform

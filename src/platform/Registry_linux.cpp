@@ -1,4 +1,5 @@
 #include "platform/ByteOrder.h"
+#include "platform/FileOps.h"
 #include "platform/Registry.h"
 
 #include <algorithm>
@@ -242,19 +243,6 @@ RegStatus ReadValueFile(int folder, const std::string& file, std::vector<uint8_t
     return kRegOk;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Temporary names never end in ".value", so they can never be taken for a value.
 UniqueFd CreateTempFile(int folder, std::string& name) {
     static std::atomic<uint32_t> counter{0};
@@ -275,7 +263,7 @@ RegStatus WriteAtomically(int folder, const std::string& file, const std::vector
     if (fd.Get() < 0)
         return FromErrno(errno);
     int failure = 0;
-    if (!WriteAll(fd.Get(), bytes) || fsync(fd.Get()) != 0)
+    if (!WriteAll(fd.Get(), bytes.data(), bytes.size()) || fsync(fd.Get()) != 0)
         failure = errno != 0 ? errno : EIO;
     if (close(fd.Release()) != 0 && failure == 0)
         failure = errno;
