@@ -3,6 +3,7 @@
 #include "diag/DiagnosticsValue.h"
 #include "platform/CoreDump.h"
 #include "platform/Registry.h"
+#include "support/RawDiagnostics.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -394,21 +395,6 @@ std::string GdbBacktrace(const std::string& dump) {
     return output;
 }
 
-// Settings as stored, also those the settings writer refuses (dump type 3, a missing folder).
-bool StoreRawSettings(const DiagnosticsConfiguration& settings) {
-    const std::vector<uint8_t> value = BuildDiagnosticsValue(settings);
-    platform::RegKeyHandle key = nullptr;
-    if (platform::RegistryCreateKey(platform::kHKeyLocalMachine, settings.keyPath,
-                                    platform::kKeyRead | platform::kKeyWrite,
-                                    &key) != platform::kRegOk)
-        return false;
-    const bool stored =
-        platform::RegistrySetValue(key, settings.valueName, platform::kRegBinary, value.data(),
-                                   static_cast<uint32_t>(value.size())) == platform::kRegOk;
-    platform::RegistryCloseKey(key);
-    return stored;
-}
-
 class CrashProbeTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -530,7 +516,7 @@ TEST_F(CrashProbeTest, WithoutUsableSettingsOrFolderNoDumpAndTheSignalStillEndsT
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::filesystem::create_directories(m_dumps);
-        ASSERT_TRUE(StoreRawSettings(row.settings));
+        ASSERT_TRUE(test::StoreRawDiagnostics(row.settings));
         std::vector<std::string> arguments{"segv", Reversed(m_marker)};
         if (row.removeFolder)
             arguments.push_back(m_dumps);

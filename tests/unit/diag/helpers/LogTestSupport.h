@@ -9,6 +9,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/Registry.h"
 #include "platform/TextCodec.h"
+#include "support/RawDiagnostics.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -29,17 +30,7 @@ inline bool StoreLogSettings(bool enabled, int32_t level, const std::string& fol
     settings.logEnabled = enabled;
     settings.logLevel = level;
     settings.logFolder = folder;
-    const std::vector<uint8_t> value = BuildDiagnosticsValue(settings);
-    platform::RegKeyHandle key = nullptr;
-    if (platform::RegistryCreateKey(platform::kHKeyLocalMachine, settings.keyPath,
-                                    platform::kKeyRead | platform::kKeyWrite,
-                                    &key) != platform::kRegOk)
-        return false;
-    const bool stored =
-        platform::RegistrySetValue(key, settings.valueName, platform::kRegBinary, value.data(),
-                                   static_cast<uint32_t>(value.size())) == platform::kRegOk;
-    platform::RegistryCloseKey(key);
-    return stored;
+    return test::StoreRawDiagnostics(settings);
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
