@@ -53,13 +53,6 @@ struct Output {
     std::string err;
 };
 
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class CliLanTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -98,8 +91,8 @@ class CliLanTest : public ::testing::Test {
             result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         posix_spawn_file_actions_destroy(&files);
-        result.out = Slurp(out);
-        result.err = Slurp(err);
+        result.out = qarn::test::ReadTextFile(out);
+        result.err = qarn::test::ReadTextFile(err);
         return result;
     }
 
@@ -259,7 +252,7 @@ TEST_F(CliLanTest, ConverterAtANewAddressPushesOutItsOldRow) {
     ASSERT_EQ(discover.Wait(20s), 0);
 
     std::set<std::string> addresses;
-    for (const json& row : json::parse(Slurp(out)))
+    for (const json& row : json::parse(qarn::test::ReadTextFile(out)))
         addresses.insert(row["ip"].get<std::string>() + " " + row["mac"].get<std::string>());
     EXPECT_EQ(addresses, (std::set<std::string>{"198.18.1.1 02:51:00:00:00:01",
                                                 "198.18.9.2 " + moved["mac"].get<std::string>()}));
@@ -405,7 +398,7 @@ class CliFlashLanTest : public CliLanTest {
         WaitForEvents(m_log, 5s, [before](const auto& e) {
             return EventsNamed(e, "state_written").size() > before;
         });
-        const json state = json::parse(Slurp(m_state), nullptr, false);
+        const json state = json::parse(qarn::test::ReadTextFile(m_state), nullptr, false);
         if (state.is_discarded() || !state.contains("converters"))
             return {};
         for (const json& converter : state["converters"])

@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
 #include <string>
@@ -21,6 +23,14 @@
 #include <system_error>
 
 namespace qarn::test {
+
+// The whole content of the file at `path`; empty when it cannot be read.
+inline std::string ReadTextFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 // A fresh folder below the system's temporary folder ("/tmp/qarn-diag-Ab12Cd"), removed with
 // everything in it when the object goes.

@@ -18,13 +18,6 @@ struct Result {
     std::string err;
 };
 
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs the real program through the shell with its settings store in `store`.
 Result RunProgram(const qarn::test::TempDir& dir, const std::string& store,
                   const std::string& args) {
@@ -35,8 +28,8 @@ Result RunProgram(const qarn::test::TempDir& dir, const std::string& store,
     const int raw = std::system(command.c_str());
     Result result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = Slurp(out);
-    result.err = Slurp(err);
+    result.out = qarn::test::ReadTextFile(out);
+    result.err = qarn::test::ReadTextFile(err);
     return result;
 }
 
