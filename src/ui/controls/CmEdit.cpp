@@ -251,7 +251,7 @@ void CmEdit::SelectLastField() {
 void CmEdit::Type(QChar ch) {
     const int n = PositionCount();
     Selection selection = GetSel();
-    if (selection.start >= n || ch == QChar(u'\b'))
+    if (selection.start >= n || ch == QChar(u'\b') || isReadOnly())
         return;
     while (selection.start < n && !IsInput(selection.start))
         ++selection.start;
@@ -301,6 +301,8 @@ void CmEdit::OnRight(bool shift, bool ctrl) {
 
 void CmEdit::OnBackspace() {
     Selection selection = GetSel();
+    if (isReadOnly())
+        return;
     if (selection.start == selection.end) {
         int p = selection.start - 1;
         while (p >= 0 && !IsInput(p))
@@ -318,6 +320,8 @@ void CmEdit::OnBackspace() {
 
 void CmEdit::OnDelete() {
     const Selection selection = GetSel();
+    if (isReadOnly())
+        return;
     if (selection.start == selection.end)
         EmptyRange(selection.start, selection.start + 1);
     else

@@ -16,6 +16,7 @@
 //
 // A field is a run of input positions. Typing fills the caret's position and moves on, skipping
 // literals; the rest of the current field stays selected, so the next character replaces it.
+// A read-only edit (setReadOnly) moves and selects but neither types nor deletes.
 
 #include "ui/controls/CmEditChar.h"
 

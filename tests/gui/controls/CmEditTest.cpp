@@ -305,6 +305,16 @@ TEST_F(MaskedEditTest, SetEditTextStopsAtANulCharacter) {
     EXPECT_EQ(m_edit->text(), QStringLiteral("00 __ __ __ __ __"));
 }
 
+TEST_F(MaskedEditTest, ReadOnlyMovesButNeverChanges) {
+    m_edit->SetMask(kMac);
+    m_edit->SetEditText(kMacText);
+    m_edit->setReadOnly(true);
+    Focus();
+    Press("ff{Backspace}{Ctrl+Right}{Delete}{Left}{Delete}");
+    EXPECT_EQ(m_edit->text(), QString::fromUtf8(kMacText));
+    EXPECT_EQ(Selection(), std::pair(3, 3));
+}
+
 TEST_F(MaskedEditTest, FocusSelectsTheFirstField) {
     m_edit->SetMask(kMac);
     m_edit->SetEditText(kMacText);
