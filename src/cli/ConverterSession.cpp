@@ -21,9 +21,8 @@ std::chrono::nanoseconds ThreadCpuTime() {
 ConverterSession::ConverterSession(int32_t port, IReachability* echo, DeviceList::Clock clock)
     : m_endpoint(m_queue, port),
       m_ownEcho(echo == nullptr ? std::make_unique<PingReachability>() : nullptr),
-      m_echo(echo == nullptr ? m_ownEcho.get() : echo), m_parallelEcho(*m_echo),
-      m_list(m_parallelEcho, std::move(clock)), m_discovery(m_endpoint, m_list),
-      m_writer(m_endpoint, m_list, m_discovery, *m_echo) {}
+      m_echo(echo == nullptr ? m_ownEcho.get() : echo), m_list(*m_echo, std::move(clock)),
+      m_discovery(m_endpoint, m_list), m_writer(m_endpoint, m_list, m_discovery, *m_echo) {}
 
 ConverterSession::~ConverterSession() {
     // The receive worker pushes into m_queue until the endpoint is closed.
@@ -38,24 +37,15 @@ bool ConverterSession::Open(std::string* error) {
     return false;
 }
 
-void ConverterSession::TakeQueued() {
-    while (std::unique_ptr<CMsg> msg = m_queue.Pop()) {
-        // Only a datagram that will make a row gets its echo started: the list echoes nothing else.
-        const AnswerDisposition check = CheckAnswer(msg->data).disposition;
-        const bool makesRow =
-            check == AnswerDisposition::Applied || check == AnswerDisposition::NoSlot;
-        if (makesRow && !m_list.FindRowBySource(msg->address))
-            m_parallelEcho.Prefetch(msg->address);
-        m_pending.push_back(std::move(msg));
-    }
+void ConverterSession::SettleEchoes(std::chrono::milliseconds limit) {
+    m_list.WaitForEchoes(limit);
+    m_list.CollectEchoResults();
 }
 
 bool ConverterSession::HandleOneAnswer() {
-    TakeQueued();
-    if (m_pending.empty())
+    const std::unique_ptr<CMsg> msg = m_queue.Pop();
+    if (!msg)
         return false;
-    const std::unique_ptr<CMsg> msg = std::move(m_pending.front());
-    m_pending.pop_front();
     const std::chrono::nanoseconds before = ThreadCpuTime();
     const AnswerDisposition disposition = m_list.OnConverterAnswer(*msg);
     m_answerCpu += ThreadCpuTime() - before;
@@ -74,6 +64,8 @@ bool ConverterSession::RunUntil(std::chrono::milliseconds limit,
         m_nextTick = Clock::now();
     }
     for (;;) {
+        if (m_list.CollectEchoResults() != 0 && done())
+            return true;
         Clock::time_point now = Clock::now();
         if (now >= m_nextTick) {
             m_discovery.Tick();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cli/ParallelEcho.h"
 #include "net/CMsgQueue.h"
 #include "protocol/ConfigurationWrite.h"
 #include "protocol/ConverterEndpoint.h"
@@ -10,7 +9,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -21,8 +19,7 @@ namespace qarn::cli {
 // The command line's main loop around the core: the endpoint on the converter port, whose receive
 // worker fills a queue, and one thread (the caller's) that owns the device list, hands it every
 // queued datagram and drives discovery once a second: the first request at once, then every 4 s.
-// The echoes of converters about to be listed start as their datagrams are taken from the queue,
-// several at a time (ParallelEcho), so that a converter without echo does not hold up the rest.
+// The echoes of new converters run on the list's workers; the loop collects their results.
 //
 //     ConverterSession session(58009);
 //     if (!session.Open(&why)) ...
@@ -44,7 +41,7 @@ class ConverterSession {
     // threads at once) replaces the echo to new converters and to a new address before a write;
     // null uses the ICMP echo with its one-second time-out.
     explicit ConverterSession(int32_t port, IReachability* echo = nullptr,
-                              DeviceList::Clock clock = DeviceList::SystemSeconds);
+                              DeviceList::Clock clock = DeviceList::MonotonicSeconds);
     ~ConverterSession();
     ConverterSession(const ConverterSession&) = delete;
     ConverterSession& operator=(const ConverterSession&) = delete;
@@ -56,6 +53,10 @@ class ConverterSession {
     // has passed; true when `done` said so. The first call ticks at once; later calls keep the
     // one-second rhythm of the first.
     bool RunUntil(std::chrono::milliseconds limit, const std::function<bool()>& done);
+
+    // Waits (at most `limit`) for the echoes of the listed converters and applies their results,
+    // without taking further datagrams: what a command prints then says who answered the echo.
+    void SettleEchoes(std::chrono::milliseconds limit);
 
     void SetAnswerHook(AnswerHook hook) { m_hook = std::move(hook); }
 
@@ -71,20 +72,16 @@ class ConverterSession {
     std::chrono::nanoseconds GetAnswerCpuTime() const { return m_answerCpu; }
 
   private:
-    // Takes everything queued into m_pending, starting the echo of each new converter, then
-    // hands the oldest pending datagram to the list; false when there was none.
+    // Hands the oldest queued datagram to the list; false when there was none.
     bool HandleOneAnswer();
-    void TakeQueued();
 
     CMsgQueue m_queue;
     ConverterEndpoint m_endpoint;
     std::unique_ptr<IReachability> m_ownEcho;
     IReachability* m_echo;
-    ParallelEcho m_parallelEcho; // the list's echo; destroyed after the list
     DeviceList m_list;
     DiscoveryCycle m_discovery;
     ConfigurationWriter m_writer;
-    std::deque<std::unique_ptr<CMsg>> m_pending; // taken from m_queue, in order of arrival
     AnswerHook m_hook;
     bool m_started = false;
     std::chrono::steady_clock::time_point m_nextTick;

@@ -54,12 +54,9 @@ bool FindAndPlan(int32_t port, const Target& target, double seconds, LANconvDevi
         return false;
     }
     const DeviceList& list = session.List();
-    session.RunUntil(SecondsToMs(seconds), [&] {
-        const std::optional<size_t> row = FindTargetRow(list, target);
-        return row && list.GetRecord(*row)->bComplete;
-    });
-    const std::optional<size_t> row = FindTargetRow(list, target);
-    if (!row || !list.GetRecord(*row)->bComplete) {
+    session.RunUntil(SecondsToMs(seconds), [&] { return FindReadyRow(list, target).has_value(); });
+    const std::optional<size_t> row = FindReadyRow(list, target);
+    if (!row) {
         Fail(err, NotReadyReason(list, target, seconds));
         return false;
     }

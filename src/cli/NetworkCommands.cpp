@@ -9,6 +9,13 @@
 
 namespace qarn::cli {
 
+namespace {
+
+// The longest a converter's echo runs (PingReachability's time-out) and a little more.
+constexpr std::chrono::milliseconds kEchoSettleLimit{1500};
+
+} // namespace
+
 int RunDiscover(int32_t port, const DiscoverOptions& options, std::ostream& out,
                 std::ostream& err) {
     ConverterSession session(port);
@@ -16,6 +23,7 @@ int RunDiscover(int32_t port, const DiscoverOptions& options, std::ostream& out,
     if (!session.Open(&why))
         return Fail(err, why);
     session.RunUntil(SecondsToMs(options.seconds), [] { return false; });
+    session.SettleEchoes(kEchoSettleLimit);
     const std::vector<ConverterRow> rows = MakeConverterRows(session.List());
     switch (options.form) {
     case OutputForm::Table:
@@ -40,12 +48,10 @@ int RunShow(int32_t port, const ShowOptions& options, std::ostream& out, std::os
     if (!session.Open(&why))
         return Fail(err, why);
     const DeviceList& list = session.List();
-    session.RunUntil(SecondsToMs(options.seconds), [&] {
-        const std::optional<size_t> row = FindTargetRow(list, *target);
-        return row && list.GetRecord(*row)->bComplete;
-    });
-    const std::optional<size_t> row = FindTargetRow(list, *target);
-    if (!row || !list.GetRecord(*row)->bComplete)
+    session.RunUntil(SecondsToMs(options.seconds),
+                     [&] { return FindReadyRow(list, *target).has_value(); });
+    const std::optional<size_t> row = FindReadyRow(list, *target);
+    if (!row)
         return Fail(err, NotReadyReason(list, *target, options.seconds));
     const ConverterRow shown = MakeConverterRow(list, *row);
     out << (options.json ? FormatJsonObject(shown) : FormatRecord(shown));

@@ -22,11 +22,24 @@ std::optional<size_t> FindTargetRow(const DeviceList& list, const Target& target
                                            : list.FindRowByMac(target.mac);
 }
 
+std::optional<size_t> FindReadyRow(const DeviceList& list, const Target& target) {
+    const std::optional<size_t> row = FindTargetRow(list, target);
+    if (!row)
+        return std::nullopt;
+    const LANconvDevice& record = *list.GetRecord(*row);
+    if (!record.bComplete || record.bEchoPending)
+        return std::nullopt;
+    return row;
+}
+
 std::string NotReadyReason(const DeviceList& list, const Target& target, double seconds) {
     const std::optional<size_t> row = FindTargetRow(list, target);
     if (!row)
         return "no converter " + TargetText(target) + " answered within " + SecondsText(seconds);
     const LANconvDevice& record = *list.GetRecord(*row);
+    if (record.bComplete && record.bEchoPending)
+        return TargetText(target) + " answered, but its echo result is still open after " +
+               SecondsText(seconds);
     std::string missing;
     for (const size_t slot : {kSlotSettings, kSlotSerial, kSlotVersionText, kSlotMac}) {
         if (!record.abBlockSeen[slot])

@@ -37,16 +37,13 @@ bool Prepare(ConverterSession& session, const Target& target, const WriteOptions
     const double wait = target.kind == Target::Kind::Mac
                             ? std::min(options.seconds, kUnlistedMacWaitSeconds)
                             : options.seconds;
-    session.RunUntil(SecondsToMs(wait), [&] {
-        const std::optional<size_t> row = FindTargetRow(list, target);
-        return row && list.GetRecord(*row)->bComplete;
-    });
+    session.RunUntil(SecondsToMs(wait), [&] { return FindReadyRow(list, target).has_value(); });
     const std::optional<size_t> row = FindTargetRow(list, target);
     if (target.kind == Target::Kind::Ip && !row) {
         status = Fail(err, NotReadyReason(list, target, wait));
         return false;
     }
-    if (row && !list.GetRecord(*row)->bComplete) {
+    if (row && !FindReadyRow(list, target)) {
         status = Fail(err, NotReadyReason(list, target, wait));
         return false;
     }

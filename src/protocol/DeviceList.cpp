@@ -3,7 +3,6 @@
 #include "protocol/ConverterText.h"
 
 #include <algorithm>
-#include <ctime>
 
 namespace qarn {
 
@@ -51,13 +50,14 @@ bool IsDrawnRed(RowColourClass colourClass) {
     return colourClass != RowColourClass::ReachableComplete;
 }
 
-DeviceList::DeviceList(IReachability& echo, Clock clock)
-    : m_echo(echo), m_clock(clock ? std::move(clock) : Clock(SystemSeconds)) {}
+DeviceList::DeviceList(IReachability& echo, Clock clock, size_t echoWorkers)
+    : m_clock(clock ? std::move(clock) : Clock(MonotonicSeconds)), m_echo(echo, echoWorkers) {}
 
 DeviceList::~DeviceList() = default;
 
-int64_t DeviceList::SystemSeconds() {
-    return static_cast<int64_t>(std::time(nullptr));
+int64_t DeviceList::MonotonicSeconds() {
+    const auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::seconds>(sinceBoot).count() + 1;
 }
 
 AnswerDisposition DeviceList::OnConverterAnswer(const CMsg& msg) {
@@ -85,6 +85,8 @@ AnswerDisposition DeviceList::OnConverterAnswer(uint32_t source, std::span<const
     size_t index = isNewRow ? m_rows.size() : IndexOf(row);
     if (isNewRow)
         row = InsertRow(source);
+    else if (!row->echoStarted)
+        StartEcho(*row);
     const MacAddress previousMac = row->record->abyMac;
     const AnswerEffect effect = ApplyAnswer(*row, check, data, isNewRow);
     Notify([index](IDeviceListObserver& o) { o.RowChanged(index); });
@@ -113,7 +115,8 @@ DeviceList::Row* DeviceList::InsertRow(uint32_t source) {
     row->record = std::make_unique<LANconvDevice>();
     row->record->dwSourceIp = source;
     row->record->dwIp = source;
-    row->record->bUnreachable = !m_echo.Echo(source);
+    row->record->bEchoPending = true;
+    ++m_pendingEchoRows;
     row->record->RecomputeComplete();
     row->columns[kColumnAddress] = IpToText(source);
 
@@ -124,7 +127,47 @@ DeviceList::Row* DeviceList::InsertRow(uint32_t source) {
     m_rows.push_back(std::move(row));
     m_rowOfSource[source] = inserted;
     Notify([index](IDeviceListObserver& o) { o.RowInserted(index); });
+    // Started once the row is listed: an inline echo may hand its result over at once.
+    StartEcho(*inserted);
     return inserted;
+}
+
+void DeviceList::StartEcho(Row& row) {
+    row.echoStarted = m_echo.Start(row.record->dwSourceIp);
+}
+
+size_t DeviceList::CollectEchoResults() {
+    const std::vector<ParallelEcho::Result> results = m_echo.TakeResults();
+    std::vector<size_t> changed;
+    for (const ParallelEcho::Result& result : results) {
+        const auto found = m_rowOfSource.find(result.address);
+        if (found == m_rowOfSource.end())
+            continue; // the row went while its echo ran
+        LANconvDevice& record = *found->second->record;
+        if (!record.bEchoPending)
+            continue;
+        record.bEchoPending = false;
+        --m_pendingEchoRows;
+        record.bUnreachable = !result.reply;
+        record.RecomputeComplete();
+        changed.push_back(IndexOf(found->second));
+    }
+    if (changed.empty())
+        return 0;
+    Notify([](IDeviceListObserver& o) { o.UpdateStarted(); });
+    for (const size_t row : changed)
+        Notify([row](IDeviceListObserver& o) { o.RowChanged(row); });
+    Notify([](IDeviceListObserver& o) { o.AnswerApplied(); });
+    Notify([](IDeviceListObserver& o) { o.UpdateFinished(std::nullopt); });
+    return changed.size();
+}
+
+void DeviceList::SetEchoReadyCallback(std::function<void()> ready) {
+    m_echo.SetReadyCallback(std::move(ready));
+}
+
+bool DeviceList::WaitForEchoes(std::chrono::milliseconds limit) {
+    return m_echo.WaitIdle(limit);
 }
 
 AnswerEffect DeviceList::ApplyAnswer(Row& row, const AnswerCheck& check,
@@ -201,6 +244,7 @@ bool DeviceList::RemoveEntryByAddress(uint32_t address) {
 void DeviceList::Clear() {
     Notify([](IDeviceListObserver& o) { o.RowsAboutToBeCleared(); });
     m_rows.clear();
+    m_pendingEchoRows = 0;
     m_rowOfSource.clear();
     m_rowOfMac.clear();
     m_firstStaleIndex = SIZE_MAX;
@@ -211,6 +255,8 @@ void DeviceList::Clear() {
 void DeviceList::RemoveRow(size_t row) {
     Notify([row](IDeviceListObserver& o) { o.RowAboutToBeRemoved(row); });
     const Row* gone = m_rows[row].get();
+    if (gone->record->bEchoPending)
+        --m_pendingEchoRows;
     m_rowOfSource.erase(gone->record->dwSourceIp);
     const auto held = m_rowOfMac.find(gone->record->abyMac);
     if (held != m_rowOfMac.end() && held->second == gone)

@@ -5,9 +5,11 @@
 #include "protocol/IDeviceListObserver.h"
 #include "protocol/IReachability.h"
 #include "protocol/LANconvDevice.h"
+#include "protocol/ParallelEcho.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -50,16 +52,37 @@ enum class SortMark { None, Down, Up };
 // OnConverterAnswer. Records handed out are only valid on that thread until its next call that
 // changes the list; a view that keeps one takes a copy.
 //
-//     PingReachability echo;
-//     DeviceList list(echo);
-//     list.OnConverterAnswer(msg);        // for every datagram, on the owning thread
-//     list.RemoveStaleEntries();          // with every discovery request
+// Echo: a new source gets its row at once, with bEchoPending set, and its echo runs on the list's
+// ParallelEcho workers, so the owning thread never waits for one. Until the result is applied the
+// converter counts as the record's defaults say: reachable (bUnreachable false), complete only
+// once its answers are in. CollectEchoResults applies the results that have come (the row turns
+// red when there was no reply) and tells the observer; call it regularly on the owning thread: from
+// a timer, from the main loop, or when the ready callback has posted a call there. When too many
+// echoes are outstanding (a flood of new sources), a new row's echo is asked for again at the
+// row's next answer.
+//
+// Clock: lastSeen and the 20-second age-out run on a monotonic clock, so a step of the system's
+// wall clock neither keeps silent converters listed nor empties the list.
+//
+// A window drives it from its UI thread:
+//
+//     PingReachability ping;                    // serves the echo workers
+//     DeviceList list(ping);
+//     list.SetObserver(&model);
+//     list.SetEchoReadyCallback([this] {        // on an echo worker: post, never touch the list
+//         QMetaObject::invokeMethod(this, [this] { list.CollectEchoResults(); },
+//                                   Qt::QueuedConnection);
+//     });
+//     // for each datagram the answer pump hands over, on the UI thread:
+//     list.OnConverterAnswer(msg);              // returns at once, also for a new converter
+//     // every second, timer 1: discovery.Tick(), which also calls RemoveStaleEntries()
+//     // every 100 ms, timer 3 (enough without the ready callback): list.CollectEchoResults();
 //     for (size_t row = 0; row < list.GetRowCount(); ++row)
 //         Show(list.GetColumnText(row, DeviceList::kColumnAddress), *list.GetRecord(row));
 class DeviceList {
   public:
     // Whole seconds, above 0 (a lastSeen of 0 means never); only differences count. The default
-    // reads the system clock.
+    // reads a monotonic clock.
     using Clock = std::function<int64_t()>;
 
     static constexpr int kColumnAddress = 0;
@@ -71,8 +94,12 @@ class DeviceList {
     // A row whose last accepted answer is more than this old goes at the next age-out (seconds).
     static constexpr int64_t kStaleAfterSeconds = 20;
 
-    // `echo` asks every new converter once whether it answers; it must outlive the list.
-    explicit DeviceList(IReachability& echo, Clock clock = SystemSeconds);
+    // `echo` asks every new converter once whether it answers, on `echoWorkers` workers at once
+    // (ParallelEcho::kInline: inside OnConverterAnswer, for tests); with workers it must serve
+    // several threads at once. It must outlive the list. Destroying the list waits for the echoes
+    // that are running (at most one echo time-out).
+    explicit DeviceList(IReachability& echo, Clock clock = MonotonicSeconds,
+                        size_t echoWorkers = ParallelEcho::kWorkers);
     ~DeviceList();
     DeviceList(const DeviceList&) = delete;
     DeviceList& operator=(const DeviceList&) = delete;
@@ -81,11 +108,28 @@ class DeviceList {
     void SetObserver(IDeviceListObserver* observer) { m_observer = observer; }
 
     // Takes one received datagram from `source` (network order): drops what fails the checks,
-    // makes the row of a new source (one echo, which may block up to its time-out), fills the
+    // makes the row of a new source and starts its echo (never waiting for it), fills the
     // record, updates the columns, drops other rows that hold the MAC address it just learned,
     // and sorts when the number of rows changed. Says what became of the datagram.
     AnswerDisposition OnConverterAnswer(const CMsg& msg);
     AnswerDisposition OnConverterAnswer(uint32_t source, std::span<const uint8_t> data);
+
+    // Applies the echo results that have come since the last call to the rows that still exist:
+    // bUnreachable from the result, bEchoPending cleared, bComplete recomputed. The observer
+    // hears UpdateStarted, RowChanged for each such row, AnswerApplied and UpdateFinished(no row),
+    // once for all of them, and nothing when none came. Returns how many rows changed. Cheap
+    // when nothing came: call it as often as convenient.
+    size_t CollectEchoResults();
+    // Called on an echo worker when results wait for CollectEchoResults (at most once per
+    // CollectEchoResults); see ParallelEcho::SetReadyCallback for what it may do. Set it before
+    // the first answer.
+    void SetEchoReadyCallback(std::function<void()> ready);
+    // Waits until the echoes started so far have finished, or `limit` has passed; true when they
+    // have. Their results still need CollectEchoResults. For the command line and tests, which
+    // may block; a window never calls it.
+    bool WaitForEchoes(std::chrono::milliseconds limit);
+    // Rows whose echo result has not been applied yet.
+    size_t GetPendingEchoCount() const { return m_pendingEchoRows; }
 
     // Deletes every row whose record was last seen more than kStaleAfterSeconds ago (or never).
     // Returns how many went.
@@ -121,14 +165,15 @@ class DeviceList {
     // without regard to case; 3 the firmware version number.
     static int Compare(const LANconvDevice* a, const LANconvDevice* b, int column, bool ascending);
 
-    // Seconds since the epoch from the system clock.
-    static int64_t SystemSeconds();
+    // Seconds of the system's monotonic clock, plus one so that the first second is not 0.
+    static int64_t MonotonicSeconds();
 
   private:
     struct Row {
         std::unique_ptr<LANconvDevice> record;
         std::array<std::string, kColumnCount> columns;
-        size_t index = 0; // its row number, when this is below m_firstStaleIndex
+        size_t index = 0;         // its row number, when this is below m_firstStaleIndex
+        bool echoStarted = false; // else its echo was refused and is asked for at its next answer
     };
 
     template <typename Call>
@@ -137,8 +182,9 @@ class DeviceList {
             call(*m_observer);
     }
 
-    // Makes the row of a new source at the end: echo, record, address column.
+    // Makes the row of a new source at the end: record with its echo pending, address column.
     Row* InsertRow(uint32_t source);
+    void StartEcho(Row& row);
     // The record part of one accepted answer and the column texts it changes.
     AnswerEffect ApplyAnswer(Row& row, const AnswerCheck& check, std::span<const uint8_t> data,
                              bool isNewRow);
@@ -154,8 +200,9 @@ class DeviceList {
     // Row numbers from `first` on may have moved.
     void MarkIndicesStale(size_t first) { m_firstStaleIndex = std::min(m_firstStaleIndex, first); }
 
-    IReachability& m_echo;
     Clock m_clock;
+    ParallelEcho m_echo;
+    size_t m_pendingEchoRows = 0;
     IDeviceListObserver* m_observer = nullptr;
     std::vector<std::unique_ptr<Row>> m_rows;
     // Source address -> row, so that each datagram finds its row without a walk over a list of

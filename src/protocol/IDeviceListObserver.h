@@ -14,6 +14,8 @@ namespace qarn {
 // One answer brings, in this order: UpdateStarted; at most one new row (RowAboutToBeInserted,
 // RowInserted); RowChanged for the answering row; removals of rows that another converter's MAC
 // address pushed out; AnswerApplied; a sort when the number of rows changed; UpdateFinished.
+// Echo results (DeviceList::CollectEchoResults) bring UpdateStarted, RowChanged for each row whose
+// reachability is now known, AnswerApplied and UpdateFinished without a row to show.
 class IDeviceListObserver {
   public:
     virtual ~IDeviceListObserver() = default;

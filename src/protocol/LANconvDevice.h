@@ -58,9 +58,13 @@ struct LANconvDevice {
     uint8_t byOptionD = 1; // offset 58, written back unchanged
     int32_t nKind = kKindNone;
     bool bUnreachable = false; // no echo reply when the row was made; never asked again
-    int64_t lastSeen = 0;      // seconds of the model's clock at the last accepted answer; 0: never
-    bool bComplete = false;    // bUnreachable, or slots 0, 5, 16 and 17 have all arrived
-    std::string strSerial;     // 14 characters; the first six are the article number
+    // The row's echo has not been answered yet; bUnreachable keeps its default (false) until it
+    // is, so such a converter counts as reachable meanwhile.
+    bool bEchoPending = false;
+    int64_t lastSeen =
+        0; // seconds of the list's monotonic clock at the last accepted answer; 0: never
+    bool bComplete = false; // bUnreachable, or slots 0, 5, 16 and 17 have all arrived
+    std::string strSerial;  // 14 characters; the first six are the article number
     MacAddress abyMac{};
     std::array<bool, kBlockSlotCount> abBlockSeen{};
     std::array<std::vector<uint8_t>, kBlockSlotCount> aBlocks; // last data of each slot

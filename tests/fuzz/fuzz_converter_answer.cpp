@@ -8,7 +8,7 @@
 //   op & 7 = 0..3  raw datagram from source (op >> 3) & 3: two length bytes (LE, & 0x1FF), bytes
 //            4     block answer built from: kind byte, size byte
 //            5     configuration answer built from: choice byte
-//            6     clock forward by the next byte (seconds), then the age-out walk
+//            6     clock forward by the next byte (seconds), the echo results, the age-out walk
 //            7     next byte: < 128 header click on column (byte % 6), else removal by address
 #include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
@@ -114,8 +114,9 @@ void CheckRow(const DeviceList& list, size_t row, int64_t now) {
         Fail("row without record");
     if (list.FindRowBySource(r->dwSourceIp) != row)
         Fail("lookup by address disagrees with row " + std::to_string(row));
-    if (r->bUnreachable != ((r->dwSourceIp >> 24) % 2 != 0))
-        Fail("reachability not the echo's");
+    const bool silent = (r->dwSourceIp >> 24) % 2 != 0;
+    if (r->bUnreachable != (!r->bEchoPending && silent))
+        Fail("reachability neither pending nor the echo's");
     if (r->bComplete != (r->bUnreachable || r->HasAllAnswerBlocks()))
         Fail("completeness");
     if (r->lastSeen > now)
@@ -141,9 +142,11 @@ void CheckRow(const DeviceList& list, size_t row, int64_t now) {
 void CheckList(const DeviceList& list, int64_t now) {
     std::set<uint32_t> sources;
     std::set<MacAddress> macs;
+    size_t pending = 0;
     for (size_t row = 0; row < list.GetRowCount(); ++row) {
         CheckRow(list, row, now);
         const LANconvDevice& r = *list.GetRecord(row);
+        pending += r.bEchoPending ? 1 : 0;
         if (!sources.insert(r.dwSourceIp).second)
             Fail("two rows for one source address");
         if (r.abyMac != MacAddress{} && !macs.insert(r.abyMac).second)
@@ -153,6 +156,8 @@ void CheckList(const DeviceList& list, int64_t now) {
     }
     if (list.GetRecord(list.GetRowCount()) != nullptr)
         Fail("a record behind the last row");
+    if (pending != list.GetPendingEchoCount())
+        Fail("count of pending echoes");
 }
 
 void CheckSorted(const DeviceList& list) {
@@ -168,7 +173,8 @@ void CheckSorted(const DeviceList& list) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int64_t now = 1000;
     ParityEcho echo;
-    DeviceList list(echo, [&now] { return now; });
+    DeviceList list(
+        echo, [&now] { return now; }, qarn::ParallelEcho::kInline);
     Input in(data, size);
     while (!in.Empty()) {
         const uint8_t op = in.Byte();
@@ -183,6 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case 6:
             now += in.Byte();
+            list.CollectEchoResults();
             list.RemoveStaleEntries();
             break;
         case 7: {

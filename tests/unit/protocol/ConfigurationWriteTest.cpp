@@ -146,7 +146,8 @@ TEST(ConfigurationWriteTest, TheListReadsAWriteBackAsTheSameSettings) {
     // A write has the layout of an 88-byte answer: reading it back must give the fields back,
     // except what only answers carry.
     test::EchoTable echo;
-    DeviceList list(echo, [] { return int64_t{50}; });
+    DeviceList list(
+        echo, [] { return int64_t{50}; }, ParallelEcho::kInline);
     const LANconvDevice written = FilledRecord();
     ASSERT_EQ(list.OnConverterAnswer(Ip(10, 0, 0, 5), BuildConfigurationWrite(written)),
               AnswerDisposition::Applied);
@@ -190,7 +191,7 @@ class WriterTest : public ::testing::Test {
     static constexpr uint32_t kOther = Ip(10, 0, 0, 6);
     test::EchoTable echo;
     test::FakeEndpoint endpoint;
-    DeviceList list{echo, [] { return int64_t{100}; }};
+    DeviceList list{echo, [] { return int64_t{100}; }, ParallelEcho::kInline};
     DiscoveryCycle discovery{endpoint, list};
     MacLookupResult neighbour{MacLookupStatus::NoRow, {}};
     std::vector<uint32_t> lookedUp;

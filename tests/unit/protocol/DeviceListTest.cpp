@@ -4,7 +4,11 @@
 #include "protocol/ConverterText.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -84,7 +88,7 @@ class DeviceListTest : public ::testing::Test {
 
     int64_t now = 1000;
     test::EchoTable echo;
-    DeviceList list{echo, [this] { return now; }};
+    DeviceList list{echo, [this] { return now; }, ParallelEcho::kInline};
 };
 
 TEST_F(DeviceListTest, ConfigurationAnswerFillsTheRecordAndTheColumns) {
@@ -94,6 +98,10 @@ TEST_F(DeviceListTest, ConfigurationAnswerFillsTheRecordAndTheColumns) {
 
     ASSERT_EQ(list.GetRowCount(), 1u);
     EXPECT_EQ(echo.asked, std::vector<uint32_t>{kSource});
+    EXPECT_TRUE(list.GetRecord(0)->bEchoPending) << "until the owner collects the result";
+    EXPECT_EQ(list.GetPendingEchoCount(), 1u);
+    EXPECT_EQ(list.CollectEchoResults(), 1u);
+    EXPECT_EQ(list.GetPendingEchoCount(), 0u);
     const LANconvDevice& r = *list.GetRecord(0);
     EXPECT_EQ(r.dwSourceIp, kSource);
     EXPECT_EQ(r.dwIp, kSource) << "the address to configure starts as the source address";
@@ -123,6 +131,7 @@ TEST_F(DeviceListTest, ConfigurationAnswerFillsTheRecordAndTheColumns) {
         EXPECT_EQ(r.abBlockSeen[slot], counted) << "slot " << slot;
     }
     EXPECT_FALSE(r.bUnreachable);
+    EXPECT_FALSE(r.bEchoPending);
     EXPECT_TRUE(r.bComplete);
     EXPECT_EQ(list.GetColourClass(0), RowColourClass::ReachableComplete);
 
@@ -177,7 +186,8 @@ TEST_F(DeviceListTest, AnswerVariantsAndTheFieldsTheyDecide) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        DeviceList fresh(echo, [this] { return now; });
+        DeviceList fresh(
+            echo, [this] { return now; }, ParallelEcho::kInline);
         AnswerSettings settings;
         row.change(settings);
         ASSERT_EQ(fresh.OnConverterAnswer(kSource, ConfigurationAnswer(settings, row.size)),
@@ -278,7 +288,8 @@ TEST_F(DeviceListTest, BlockAnswersFillTheirSlotAndTheFieldTheyCarry) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        DeviceList fresh(echo, [this] { return now; });
+        DeviceList fresh(
+            echo, [this] { return now; }, ParallelEcho::kInline);
         ASSERT_EQ(fresh.OnConverterAnswer(kSource, row.datagram), AnswerDisposition::Applied);
         ASSERT_EQ(fresh.GetRowCount(), 1u);
         const LANconvDevice& r = *fresh.GetRecord(0);
@@ -307,8 +318,15 @@ TEST_F(DeviceListTest, ARowIsCompleteWithAllFourBlocksOrWhenUnreachable) {
     EXPECT_TRUE(Record(kSource)->bComplete);
     EXPECT_FALSE(IsDrawnRed(list.GetColourClass(*list.FindRowBySource(kSource))));
 
+    // Until its echo result is collected, a converter counts as reachable.
     Feed(deaf, BlockAnswer(0xD1, 40));
     ASSERT_NE(Record(deaf), nullptr);
+    EXPECT_TRUE(Record(deaf)->bEchoPending);
+    EXPECT_FALSE(Record(deaf)->bUnreachable);
+    EXPECT_FALSE(Record(deaf)->bComplete);
+    EXPECT_EQ(list.GetColourClass(*list.FindRowBySource(deaf)),
+              RowColourClass::ReachableIncomplete);
+    list.CollectEchoResults();
     EXPECT_TRUE(Record(deaf)->bUnreachable);
     EXPECT_TRUE(Record(deaf)->bComplete);
     EXPECT_EQ(list.GetColourClass(*list.FindRowBySource(deaf)),
@@ -316,7 +334,9 @@ TEST_F(DeviceListTest, ARowIsCompleteWithAllFourBlocksOrWhenUnreachable) {
     EXPECT_TRUE(IsDrawnRed(RowColourClass::UnreachableComplete));
 
     Feed(deaf, ConfigurationAnswer({}));
+    list.CollectEchoResults();
     EXPECT_EQ(echo.asked, (std::vector<uint32_t>{kSource, deaf})) << "one echo per new row";
+    EXPECT_TRUE(Record(deaf)->bUnreachable) << "never asked again while the row lives";
 }
 
 TEST_F(DeviceListTest, ExtendedConvertersAreDescribedByTheirConfigurationAnswerAlone) {
@@ -412,6 +432,24 @@ TEST_F(DeviceListTest, RowsSilentForMoreThanTwentySecondsGo) {
         EXPECT_EQ(Sources(), step.left);
         ExpectLookupMatchesRows();
     }
+}
+
+// A step of the system's wall clock must neither keep silent converters listed nor empty the
+// list: lastSeen counts on the monotonic clock, whatever the date.
+TEST(DeviceListClockTest, TheDefaultClockIsMonotonic) {
+    test::EchoTable echo;
+    DeviceList list(echo, nullptr, ParallelEcho::kInline);
+    const auto steadySeconds = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    const int64_t before = steadySeconds();
+    list.OnConverterAnswer(kSource, ConfigurationAnswer({}));
+    const int64_t seen = list.GetRecord(0)->lastSeen;
+    EXPECT_GE(seen, before + 1);
+    EXPECT_LE(seen, steadySeconds() + 1);
+    EXPECT_EQ(list.RemoveStaleEntries(), 0u);
 }
 
 TEST_F(DeviceListTest, RemoveEntryByAddressAndClear) {
@@ -530,6 +568,76 @@ TEST_F(DeviceListTest, ObserverHearsOneAnswerInOrder) {
     EXPECT_EQ(observer.Take(), "start, change 1, applied, finish -");
     Feed(first, BlockAnswer(0xD1, 40));
     EXPECT_EQ(observer.Take(), "start, finish -") << "extended now: block ignored";
+
+    // Both echo results come together, in one update that shows no row.
+    EXPECT_EQ(list.CollectEchoResults(), 2u);
+    EXPECT_EQ(observer.Take(), "start, change 1, change 0, applied, finish -");
+    EXPECT_EQ(list.CollectEchoResults(), 0u);
+    EXPECT_EQ(observer.Take(), "") << "nothing new: not a word";
+}
+
+// Echoes that answer only when the test lets them; every address but `deaf` replies.
+class HeldEcho : public IReachability {
+  public:
+    explicit HeldEcho(uint32_t deaf) : m_deaf(deaf) {}
+    bool Echo(uint32_t address) override {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_open; });
+        return address != m_deaf;
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+  private:
+    const uint32_t m_deaf;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_open = false;
+};
+
+TEST(DeviceListEchoTest, TheEchoOfANewConverterNeverHoldsUpTheList) {
+    const uint32_t a = Ip(10, 0, 0, 1), deaf = Ip(10, 0, 0, 2), gone = Ip(10, 0, 0, 3);
+    HeldEcho echo(deaf);
+    DeviceList list(echo, [] { return int64_t{100}; });
+    std::atomic<int> readyCalls{0};
+    list.SetEchoReadyCallback([&] { ++readyCalls; });
+    RecordingObserver observer;
+    list.SetObserver(&observer);
+    uint8_t octet = 0;
+    for (const uint32_t source : {a, deaf, gone}) {
+        AnswerSettings s;
+        s.mac[5] = ++octet;
+        EXPECT_EQ(list.OnConverterAnswer(source, ConfigurationAnswer(s)),
+                  AnswerDisposition::Applied);
+    }
+    EXPECT_EQ(list.GetRowCount(), 3u) << "listed while every echo is still out";
+    EXPECT_EQ(list.GetPendingEchoCount(), 3u);
+    EXPECT_FALSE(list.WaitForEchoes(std::chrono::milliseconds(10)));
+    EXPECT_EQ(list.CollectEchoResults(), 0u);
+    EXPECT_TRUE(list.RemoveEntryByAddress(gone));
+    EXPECT_EQ(list.GetPendingEchoCount(), 2u);
+    observer.Take();
+
+    echo.Open();
+    ASSERT_TRUE(list.WaitForEchoes(std::chrono::seconds(20)));
+    EXPECT_GE(readyCalls.load(), 1);
+    EXPECT_EQ(list.CollectEchoResults(), 2u) << "the result for the row that went is dropped";
+    EXPECT_EQ(list.GetPendingEchoCount(), 0u);
+    const std::string heard = observer.Take();
+    // The workers finish in either order.
+    EXPECT_TRUE(heard == "start, change 0, change 1, applied, finish -" ||
+                heard == "start, change 1, change 0, applied, finish -")
+        << heard;
+    const LANconvDevice& reached = *list.GetRecord(*list.FindRowBySource(a));
+    const LANconvDevice& silent = *list.GetRecord(*list.FindRowBySource(deaf));
+    EXPECT_FALSE(reached.bUnreachable);
+    EXPECT_TRUE(silent.bUnreachable);
+    EXPECT_FALSE(reached.bEchoPending || silent.bEchoPending);
+    EXPECT_EQ(list.GetColourClass(*list.FindRowBySource(deaf)),
+              RowColourClass::UnreachableComplete);
 }
 
 TEST(DeviceListCompareTest, NullRecordsComeFirstWhateverTheDirection) {

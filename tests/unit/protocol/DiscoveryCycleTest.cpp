@@ -18,7 +18,7 @@ class DiscoveryCycleTest : public ::testing::Test {
     int64_t now = 500;
     test::EchoTable echo;
     test::FakeEndpoint endpoint;
-    DeviceList list{echo, [this] { return now; }};
+    DeviceList list{echo, [this] { return now; }, ParallelEcho::kInline};
     DiscoveryCycle discovery{endpoint, list};
 };
 
