@@ -17,9 +17,18 @@ CMsgQueue::~CMsgQueue() {
 bool CMsgQueue::Push(std::unique_ptr<CMsg>&& msg, bool signal) {
     if (!msg || !m_valid.load(std::memory_order_acquire))
         return true;
+    bool full = false;
     {
         const std::lock_guard<std::mutex> guard(m_lock);
-        m_messages.push_back(std::move(msg));
+        full = m_capacity != 0 && m_messages.size() >= m_capacity;
+        if (full)
+            ++m_dropped;
+        else
+            m_messages.push_back(std::move(msg));
+    }
+    if (full) {
+        msg.reset(); // deleted outside the lock, as Clear does
+        return false;
     }
     // Outside the lock: a consumer woken by the event must not find the lock still held.
     if (signal)
@@ -36,6 +45,27 @@ std::unique_ptr<CMsg> CMsgQueue::Pop() {
     std::unique_ptr<CMsg> front = std::move(m_messages.front());
     m_messages.pop_front();
     return front;
+}
+
+std::deque<std::unique_ptr<CMsg>> CMsgQueue::TakeAll() {
+    std::deque<std::unique_ptr<CMsg>> all;
+    if (!m_valid.load(std::memory_order_acquire))
+        return all;
+    const std::lock_guard<std::mutex> guard(m_lock);
+    all.swap(m_messages);
+    return all;
+}
+
+void CMsgQueue::SetCapacity(size_t capacity) {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    m_capacity = capacity;
+}
+
+uint64_t CMsgQueue::TakeDroppedCount() {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    const uint64_t dropped = m_dropped;
+    m_dropped = 0;
+    return dropped;
 }
 
 void CMsgQueue::Clear() {

@@ -4,6 +4,8 @@
 #include "platform/Event.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -11,9 +13,10 @@
 
 namespace qarn {
 
-// Unbounded FIFO of received messages between producer threads (receive workers) and one consumer.
-// The queue owns what it holds and deletes leftovers when destroyed. A push may set the queue's
-// manual-reset event; the queue never resets it, the consumer does before it drains:
+// FIFO of received messages between producer threads (receive workers) and one consumer, unbounded
+// unless given a capacity (a queue fed from the network should be: a flood would otherwise grow it
+// without end). The queue owns what it holds and deletes leftovers when destroyed. A push may set
+// the queue's manual-reset event; the queue never resets it, the consumer does before it drains:
 //
 //     queue.GetEvent().Wait(50);
 //     queue.GetEvent().Reset();
@@ -28,11 +31,20 @@ class CMsgQueue {
 
     // Appends `msg` and then, when `signal` is true, sets the event. Takes the message over (moves
     // from `msg`) only when it queues it: a null message or a queue being destroyed leaves `msg`
-    // with the caller. Returns true in every case.
+    // with the caller. A full queue (see SetCapacity) drops the message instead, counts it and
+    // returns false; every other case returns true.
     bool Push(std::unique_ptr<CMsg>&& msg, bool signal);
 
     // The oldest message, or null at once when the queue is empty or being destroyed.
     std::unique_ptr<CMsg> Pop();
+    // Every queued message, oldest first, under one lock.
+    std::deque<std::unique_ptr<CMsg>> TakeAll();
+
+    // At most `capacity` messages wait; 0 (the default) means no bound. Messages already queued
+    // stay.
+    void SetCapacity(size_t capacity);
+    // Messages a full queue dropped since the last call.
+    uint64_t TakeDroppedCount();
 
     // Deletes every queued message.
     void Clear();
@@ -45,9 +57,11 @@ class CMsgQueue {
 
   private:
     std::deque<std::unique_ptr<CMsg>> m_messages;
+    size_t m_capacity = 0;  // under m_lock
+    uint64_t m_dropped = 0; // under m_lock
     platform::Event m_event{platform::ResetMode::Manual};
     std::string m_name;
-    mutable std::mutex m_lock; // guards m_messages and m_name
+    mutable std::mutex m_lock; // guards m_messages, m_name and the capacity bookkeeping
     std::atomic<bool> m_valid{false};
 };
 

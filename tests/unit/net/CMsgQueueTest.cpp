@@ -1,6 +1,7 @@
 #include "net/CMsgQueue.h"
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -50,6 +51,32 @@ TEST(CMsgQueueTest, PushTakesTheMessageOverOnlyWhenItQueuesIt) {
     EXPECT_EQ(msg, nullptr);
     const auto popped = queue.Pop();
     EXPECT_EQ(popped.get(), address);
+}
+
+// A queue fed from the network keeps its bound under a flood: the surplus is deleted and counted,
+// and what was queued comes out in order.
+TEST(CMsgQueueTest, AFullQueueDropsAndCountsTheSurplus) {
+    std::atomic<int> alive{0};
+    CMsgQueue queue;
+    queue.SetCapacity(2);
+    std::vector<bool> taken;
+    for (int i = 0; i < 5; ++i)
+        taken.push_back(queue.Push(std::make_unique<CountedMsg>(alive), false));
+    EXPECT_EQ(taken, (std::vector<bool>{true, true, false, false, false}));
+    EXPECT_EQ(alive.load(), 2) << "dropped messages are deleted";
+    EXPECT_EQ(queue.TakeDroppedCount(), 3u);
+    EXPECT_EQ(queue.TakeDroppedCount(), 0u) << "counted since the last call";
+    EXPECT_EQ(queue.TakeAll().size(), 2u);
+    EXPECT_EQ(alive.load(), 0);
+
+    queue.SetCapacity(0); // no bound
+    for (int32_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(queue.Push(MakeMsg(i), false));
+    std::deque<std::unique_ptr<CMsg>> all = queue.TakeAll();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all.front()->userValue, 0);
+    EXPECT_EQ(all.back()->userValue, 2);
+    EXPECT_EQ(queue.Pop(), nullptr);
 }
 
 TEST(CMsgQueueTest, KeepsTenThousandMessagesInOrder) {
