@@ -63,8 +63,22 @@ void TakeLongFormFields(LANconvDevice& record, const WorkingBuffer& buffer, bool
     record.byOptionE = buffer[settings::kOptionE];
 }
 
+// How much of a block slot's data the record keeps: up to the end of the field the slot feeds.
+size_t KeptBytesOfSlot(size_t slot) {
+    switch (slot) {
+    case kSlotSerial:
+        return kBlockSerial + settings::kSerialSize;
+    case kSlotVersionText:
+        return kBlockVersionText + kBlockVersionTextSize;
+    case kSlotMac:
+        return kBlockMac + kMacSize;
+    default:
+        return 0;
+    }
+}
+
 // The version text of a slot-16 block, or nullopt when the block ends inside the text.
-std::optional<std::string> VersionTextOfBlock(const std::vector<uint8_t>& block) {
+std::optional<std::string> VersionTextOfBlock(std::span<const uint8_t> block) {
     const size_t end = kBlockVersionText + kBlockVersionTextSize;
     if (block.size() <= kBlockVersionText)
         return std::nullopt;
@@ -137,7 +151,7 @@ AnswerEffect ApplyConfigurationAnswer(LANconvDevice& record, std::span<const uin
         GetLe32(b + settings::kMarker) == kMarkerExtended ? kKindExtended : kKindStandard;
     record.dwFirmwareVersion = GetLe32(b + settings::kFirmwareVersion);
     std::copy_n(b + settings::kMac, kMacSize, record.abyMac.begin());
-    record.aBlocks[kSlotSettings].assign(data.begin(), data.end()); // as received: scrambled
+    record.aBlocks.Assign(kSlotSettings, data); // as received: scrambled
     record.strSerial = Latin1FieldToText(b + settings::kSerial, settings::kSerialSize);
 
     record.dwGateway = GetLe32(b + settings::kGateway);
@@ -168,8 +182,9 @@ AnswerEffect ApplyBlockAnswer(LANconvDevice& record, size_t slot, std::span<cons
         return effect;
     record.lastSeen = now;
     record.abBlockSeen[slot] = true;
-    std::vector<uint8_t>& block = record.aBlocks[slot];
-    block.assign(data.begin() + kHeaderBytesOfBlocks, data.end());
+    // The fields are read from the whole block; only what feeds them is kept.
+    const std::span<const uint8_t> block = data.subspan(kHeaderBytesOfBlocks);
+    record.aBlocks.Assign(slot, block.first(std::min(block.size(), KeptBytesOfSlot(slot))));
 
     if (slot == kSlotSerial && block.size() >= kBlockSerial + settings::kSerialSize) {
         record.strSerial = Latin1FieldToText(block.data() + kBlockSerial, settings::kSerialSize);

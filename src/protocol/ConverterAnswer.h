@@ -25,6 +25,7 @@ enum class AnswerDisposition {
     NotBlockAnswer,          // a block answer of only 4 bytes, or with bySubCmd 0xFC
     ExtendedRowIgnoresBlock, // a block answer for a listed extended converter: nothing changed
     NoSlot,                  // a block answer outside the slot table: its row exists, nothing else
+    ListFull,                // from a new source while the list holds its most rows: dropped
     Applied,                 // the record took the answer
 };
 
@@ -56,10 +57,10 @@ struct AnswerEffect {
 AnswerEffect ApplyConfigurationAnswer(LANconvDevice& record, std::span<const uint8_t> data,
                                       int64_t now);
 
-// A block answer for `slot` into `record`, seen at `now`: stores data[4..] in the slot and takes
-// the field that slot carries (5: serial and with it the kind, 16: version text, 17: MAC). A block
-// too short for its field is stored and marked, but the field and its column stay as they were.
-// Recomputes bComplete.
+// A block answer for `slot` into `record`, seen at `now`: takes the field that slot carries (5:
+// serial and with it the kind, 16: version text, 17: MAC) and keeps of data[4..] no more than
+// reaches the end of that field (nothing for the slots without one). A block too short for its
+// field is kept and marked, but the field and its column stay as they were. Recomputes bComplete.
 AnswerEffect ApplyBlockAnswer(LANconvDevice& record, size_t slot, std::span<const uint8_t> data,
                               int64_t now);
 

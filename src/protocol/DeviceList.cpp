@@ -1,8 +1,10 @@
 #include "protocol/DeviceList.h"
 
+#include "diag/FileLogger.h"
 #include "protocol/ConverterText.h"
 
 #include <algorithm>
+#include <string>
 
 namespace qarn {
 
@@ -70,12 +72,16 @@ AnswerDisposition DeviceList::OnConverterAnswer(uint32_t source, std::span<const
         check.disposition != AnswerDisposition::NoSlot)
         return check.disposition;
 
-    Notify([](IDeviceListObserver& o) { o.UpdateStarted(); });
     const size_t countBefore = m_rows.size();
     const auto found = m_rowOfSource.find(source);
-    Row* row = found != m_rowOfSource.end() ? found->second : nullptr;
+    Row* row = found != m_rowOfSource.end() ? found->second.get() : nullptr;
+    if (row == nullptr && m_rows.size() >= m_maxRows) {
+        ++m_drops.listFull;
+        return AnswerDisposition::ListFull;
+    }
+    Notify([](IDeviceListObserver& o) { o.UpdateStarted(); });
     // Extended converters are described by their configuration answer alone.
-    if (row != nullptr && check.type == AnswerType::Block && row->record->nKind == kKindExtended) {
+    if (row != nullptr && check.type == AnswerType::Block && row->record.nKind == kKindExtended) {
         Notify([](IDeviceListObserver& o) { o.UpdateFinished(std::nullopt); });
         return AnswerDisposition::ExtendedRowIgnoresBlock;
     }
@@ -87,7 +93,7 @@ AnswerDisposition DeviceList::OnConverterAnswer(uint32_t source, std::span<const
         row = InsertRow(source);
     else if (!row->echoStarted)
         StartEcho(*row);
-    const MacAddress previousMac = row->record->abyMac;
+    const MacAddress previousMac = row->record.abyMac;
     const AnswerEffect effect = ApplyAnswer(*row, check, data, isNewRow);
     Notify([index](IDeviceListObserver& o) { o.RowChanged(index); });
     if (effect.macChanged)
@@ -112,20 +118,19 @@ AnswerDisposition DeviceList::OnConverterAnswer(uint32_t source, std::span<const
 
 DeviceList::Row* DeviceList::InsertRow(uint32_t source) {
     auto row = std::make_unique<Row>();
-    row->record = std::make_unique<LANconvDevice>();
-    row->record->dwSourceIp = source;
-    row->record->dwIp = source;
-    row->record->bEchoPending = true;
+    row->record.dwSourceIp = source;
+    row->record.dwIp = source;
+    row->record.bEchoPending = true;
     ++m_pendingEchoRows;
-    row->record->RecomputeComplete();
+    row->record.RecomputeComplete();
     row->columns[kColumnAddress] = IpToText(source);
 
     const size_t index = m_rows.size();
     row->index = index;
     Row* inserted = row.get();
     Notify([index](IDeviceListObserver& o) { o.RowAboutToBeInserted(index); });
-    m_rows.push_back(std::move(row));
-    m_rowOfSource[source] = inserted;
+    m_rows.push_back(inserted);
+    m_rowOfSource[source] = std::move(row);
     Notify([index](IDeviceListObserver& o) { o.RowInserted(index); });
     // Started once the row is listed: an inline echo may hand its result over at once.
     StartEcho(*inserted);
@@ -133,7 +138,9 @@ DeviceList::Row* DeviceList::InsertRow(uint32_t source) {
 }
 
 void DeviceList::StartEcho(Row& row) {
-    row.echoStarted = m_echo.Start(row.record->dwSourceIp);
+    row.echoStarted = m_echo.Start(row.record.dwSourceIp);
+    if (!row.echoStarted)
+        ++m_drops.echoRefused;
 }
 
 size_t DeviceList::CollectEchoResults() {
@@ -143,14 +150,14 @@ size_t DeviceList::CollectEchoResults() {
         const auto found = m_rowOfSource.find(result.address);
         if (found == m_rowOfSource.end())
             continue; // the row went while its echo ran
-        LANconvDevice& record = *found->second->record;
+        LANconvDevice& record = found->second->record;
         if (!record.bEchoPending)
             continue;
         record.bEchoPending = false;
         --m_pendingEchoRows;
         record.bUnreachable = !result.reply;
         record.RecomputeComplete();
-        changed.push_back(IndexOf(found->second));
+        changed.push_back(IndexOf(found->second.get()));
     }
     if (changed.empty())
         return 0;
@@ -172,7 +179,7 @@ bool DeviceList::WaitForEchoes(std::chrono::milliseconds limit) {
 
 AnswerEffect DeviceList::ApplyAnswer(Row& row, const AnswerCheck& check,
                                      std::span<const uint8_t> data, bool isNewRow) {
-    LANconvDevice& record = *row.record;
+    LANconvDevice& record = row.record;
     LANconvDevice keyBefore;
     keyBefore.dwIp = record.dwIp;
     keyBefore.abyMac = record.abyMac;
@@ -200,7 +207,7 @@ AnswerEffect DeviceList::ApplyAnswer(Row& row, const AnswerCheck& check,
 }
 
 void DeviceList::TakeMac(Row* row, const MacAddress& previous) {
-    const MacAddress& mac = row->record->abyMac;
+    const MacAddress& mac = row->record.abyMac;
     if (previous != mac && !IsZero(previous)) {
         const auto held = m_rowOfMac.find(previous);
         if (held != m_rowOfMac.end() && held->second == row)
@@ -218,11 +225,24 @@ void DeviceList::TakeMac(Row* row, const MacAddress& previous) {
         RemoveRow(IndexOf(other));
 }
 
+DropCounts DeviceList::LogDrops() {
+    const DropCounts fresh = m_drops - m_dropsLogged;
+    m_dropsLogged = m_drops;
+    if (fresh.Any() && IsWarningLogEnabled())
+        LogWarning("DeviceList::LogDrops: dropped since the last discovery request: " +
+                   std::to_string(fresh.queueFull) + " datagrams for a full queue, " +
+                   std::to_string(fresh.waitingFull) + " for want of room to wait, " +
+                   std::to_string(fresh.listFull) + " from new sources for a full list (" +
+                   std::to_string(m_maxRows) + " rows); " + std::to_string(fresh.echoRefused) +
+                   " echoes put off");
+    return fresh;
+}
+
 size_t DeviceList::RemoveStaleEntries() {
     const int64_t now = m_clock();
     size_t removed = 0;
     for (size_t row = m_rows.size(); row-- > 0;) {
-        const int64_t lastSeen = m_rows[row]->record->lastSeen;
+        const int64_t lastSeen = m_rows[row]->record.lastSeen;
         if (lastSeen == 0 || now - lastSeen > kStaleAfterSeconds) {
             RemoveRow(row);
             ++removed;
@@ -245,8 +265,8 @@ void DeviceList::Clear() {
     Notify([](IDeviceListObserver& o) { o.RowsAboutToBeCleared(); });
     m_rows.clear();
     m_pendingEchoRows = 0;
-    m_rowOfSource.clear();
     m_rowOfMac.clear();
+    m_rowOfSource.clear(); // deletes the rows
     m_firstStaleIndex = SIZE_MAX;
     m_inOrder = true;
     Notify([](IDeviceListObserver& o) { o.RowsCleared(); });
@@ -254,15 +274,15 @@ void DeviceList::Clear() {
 
 void DeviceList::RemoveRow(size_t row) {
     Notify([row](IDeviceListObserver& o) { o.RowAboutToBeRemoved(row); });
-    const Row* gone = m_rows[row].get();
-    if (gone->record->bEchoPending)
+    const Row* gone = m_rows[row];
+    if (gone->record.bEchoPending)
         --m_pendingEchoRows;
-    m_rowOfSource.erase(gone->record->dwSourceIp);
-    const auto held = m_rowOfMac.find(gone->record->abyMac);
+    const auto held = m_rowOfMac.find(gone->record.abyMac);
     if (held != m_rowOfMac.end() && held->second == gone)
         m_rowOfMac.erase(held);
     m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(row));
     MarkIndicesStale(row);
+    m_rowOfSource.erase(gone->record.dwSourceIp); // deletes the row
     Notify([row](IDeviceListObserver& o) { o.RowRemoved(row); });
 }
 
@@ -276,7 +296,7 @@ size_t DeviceList::IndexOf(const Row* row) const {
 }
 
 const LANconvDevice* DeviceList::GetRecord(size_t row) const {
-    return row < m_rows.size() ? m_rows[row]->record.get() : nullptr;
+    return row < m_rows.size() ? &m_rows[row]->record : nullptr;
 }
 
 const std::string& DeviceList::GetColumnText(size_t row, int column) const {
@@ -294,7 +314,7 @@ std::optional<size_t> DeviceList::FindRowBySource(uint32_t source) const {
     const auto it = m_rowOfSource.find(source);
     if (it == m_rowOfSource.end())
         return std::nullopt;
-    return IndexOf(it->second);
+    return IndexOf(it->second.get());
 }
 
 std::optional<size_t> DeviceList::FindRowByMac(const MacAddress& mac) const {
@@ -305,7 +325,7 @@ std::optional<size_t> DeviceList::FindRowByMac(const MacAddress& mac) const {
         return IndexOf(held->second);
     }
     for (size_t row = 0; row < m_rows.size(); ++row) {
-        if (m_rows[row]->record->abyMac == mac)
+        if (m_rows[row]->record.abyMac == mac)
             return row;
     }
     return std::nullopt;
@@ -334,11 +354,9 @@ SortMark DeviceList::GetSortMark(int column) const {
 }
 
 void DeviceList::SortRows() {
-    std::stable_sort(m_rows.begin(), m_rows.end(),
-                     [this](const std::unique_ptr<Row>& a, const std::unique_ptr<Row>& b) {
-                         return Compare(a->record.get(), b->record.get(), m_sortColumn,
-                                        m_sortAscending) < 0;
-                     });
+    std::stable_sort(m_rows.begin(), m_rows.end(), [this](const Row* a, const Row* b) {
+        return Compare(&a->record, &b->record, m_sortColumn, m_sortAscending) < 0;
+    });
     for (size_t i = 0; i < m_rows.size(); ++i)
         m_rows[i]->index = i;
     m_firstStaleIndex = SIZE_MAX;
@@ -355,14 +373,15 @@ std::optional<size_t> DeviceList::SortAfterCountChange(const Row* newRow) {
     } else if (newRow != nullptr) {
         // Every row but the new last one is in order: put it behind its equals, where a stable
         // sort of the whole list puts it too.
+        Row* const added = m_rows.back();
         const auto last = m_rows.end() - 1;
-        const auto place = std::upper_bound(
-            m_rows.begin(), last, *last,
-            [this](const std::unique_ptr<Row>& a, const std::unique_ptr<Row>& b) {
-                return Compare(a->record.get(), b->record.get(), m_sortColumn, m_sortAscending) < 0;
+        const auto place =
+            std::upper_bound(m_rows.begin(), last, added, [this](const Row* a, const Row* b) {
+                return Compare(&a->record, &b->record, m_sortColumn, m_sortAscending) < 0;
             });
         placed = static_cast<size_t>(place - m_rows.begin());
-        std::rotate(place, last, m_rows.end());
+        std::move_backward(place, last, m_rows.end());
+        *place = added;
         MarkIndicesStale(*placed);
     }
     Notify([](IDeviceListObserver& o) { o.RowsSorted(); });

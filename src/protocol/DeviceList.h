@@ -2,6 +2,7 @@
 
 #include "net/CMsg.h"
 #include "protocol/ConverterAnswer.h"
+#include "protocol/DropCounts.h"
 #include "protocol/IDeviceListObserver.h"
 #include "protocol/IReachability.h"
 #include "protocol/LANconvDevice.h"
@@ -64,6 +65,11 @@ enum class SortMark { None, Down, Up };
 // Clock: lastSeen and the 20-second age-out run on a monotonic clock, so a step of the system's
 // wall clock neither keeps silent converters listed nor empties the list.
 //
+// Load: the list holds at most kMaxRows rows; a datagram from a new source beyond that is dropped
+// (ListFull) and counted, the rows listed go on being served. AnswerIntake, in front of the
+// list, bounds what waits and serves listed sources first. LogDrops, once per discovery cycle,
+// writes one line with what was dropped.
+//
 // A window drives it from its UI thread:
 //
 //     PingReachability ping;                    // serves the echo workers
@@ -93,6 +99,9 @@ class DeviceList {
 
     // A row whose last accepted answer is more than this old goes at the next age-out (seconds).
     static constexpr int64_t kStaleAfterSeconds = 20;
+    // Far above any real segment; a row costs well under 1 KiB, so a list full of spoofed
+    // sources stays within tens of MiB.
+    static constexpr size_t kMaxRows = 65536;
 
     // `echo` asks every new converter once whether it answers, on `echoWorkers` workers at once
     // (ParallelEcho::kInline: inside OnConverterAnswer, for tests); with workers it must serve
@@ -130,6 +139,17 @@ class DeviceList {
     bool WaitForEchoes(std::chrono::milliseconds limit);
     // Rows whose echo result has not been applied yet.
     size_t GetPendingEchoCount() const { return m_pendingEchoRows; }
+
+    // The bound on rows, kMaxRows unless a test sets a smaller one. Rows already listed stay.
+    void SetMaxRows(size_t maxRows) { m_maxRows = maxRows; }
+    // Whether `source` has a row: a plain lookup, for the intake's sorting of datagrams.
+    bool HasRow(uint32_t source) const { return m_rowOfSource.count(source) != 0; }
+    // Drops counted by the list itself (listFull, echoRefused) and added by the intake.
+    void AddDrops(const DropCounts& drops) { m_drops += drops; }
+    const DropCounts& GetDropCounts() const { return m_drops; }
+    // Logs one warning with what was dropped since the last call, when anything was, and returns
+    // that: called once per discovery cycle, so that a flood costs one line per cycle.
+    DropCounts LogDrops();
 
     // Deletes every row whose record was last seen more than kStaleAfterSeconds ago (or never).
     // Returns how many went.
@@ -170,7 +190,7 @@ class DeviceList {
 
   private:
     struct Row {
-        std::unique_ptr<LANconvDevice> record;
+        LANconvDevice record;
         std::array<std::string, kColumnCount> columns;
         size_t index = 0;         // its row number, when this is below m_firstStaleIndex
         bool echoStarted = false; // else its echo was refused and is asked for at its next answer
@@ -204,12 +224,14 @@ class DeviceList {
     ParallelEcho m_echo;
     size_t m_pendingEchoRows = 0;
     IDeviceListObserver* m_observer = nullptr;
-    std::vector<std::unique_ptr<Row>> m_rows;
-    // Source address -> row, so that each datagram finds its row without a walk over a list of
-    // thousands of converters; a row knows its own number. Row numbers are brought up to date
-    // lazily: a new converter sorted into the middle of the list would otherwise cost a pass
-    // over every row behind it.
-    std::unordered_map<uint32_t, Row*> m_rowOfSource;
+    // The rows in display order. Plain pointers, so that a new row sorted into the middle of tens
+    // of thousands moves the ones behind it in one memmove.
+    std::vector<Row*> m_rows;
+    // Source address -> row, the rows' owner, so that each datagram finds its row without a walk
+    // over a list of thousands of converters; a row knows its own number. Row numbers are brought
+    // up to date lazily: a new converter sorted into the middle of the list would otherwise cost
+    // a pass over every row behind it.
+    std::unordered_map<uint32_t, std::unique_ptr<Row>> m_rowOfSource;
     mutable size_t m_firstStaleIndex = SIZE_MAX;
     // MAC address -> the one row that holds it (rows still without one, all zeros, are not
     // here). The MAC rule keeps every other address in at most one row.
@@ -221,6 +243,9 @@ class DeviceList {
     // The state the window's initialisation leaves: ascending by address.
     int m_sortColumn = kColumnAddress;
     bool m_sortAscending = true;
+    size_t m_maxRows = kMaxRows;
+    DropCounts m_drops;
+    DropCounts m_dropsLogged; // m_drops at the last LogDrops
 };
 
 } // namespace qarn

@@ -29,6 +29,7 @@ DiscoveryTick DiscoveryCycle::Tick() {
     const bool sent = SendDiscovery();
     m_countdown = kTicksPerRequest;
     m_list.RemoveStaleEntries();
+    m_list.LogDrops();
     return sent ? DiscoveryTick::RequestSent : DiscoveryTick::RequestFailed;
 }
 

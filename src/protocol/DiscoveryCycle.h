@@ -36,7 +36,7 @@ class DiscoveryCycle {
 
     // One timer tick: with the endpoint closed, close it, empty the list, reopen it and stop;
     // otherwise count down and, when the count reaches 0, SendDiscovery, start the count at
-    // kTicksPerRequest again and remove stale rows.
+    // kTicksPerRequest again, remove stale rows and log what the list dropped in the cycle.
     DiscoveryTick Tick();
 
     // Broadcasts one discovery request with a fresh seed (MakeSeed) to the converter port.

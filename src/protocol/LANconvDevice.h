@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/BlockSlots.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -18,9 +20,8 @@ inline constexpr int32_t kKindByMac = 3;    // named only by its MAC address; wr
 inline constexpr uint32_t kMarkerExtended = 0x12131417;
 inline constexpr uint32_t kMarkerStandard = 0x12131416;
 
-// Block slots: 0..15 for the codes 0xD0..0xDF, 16 for the version text, 17 for the MAC block.
-// A configuration answer counts as slots 0, 5, 16 and 17 together.
-inline constexpr size_t kBlockSlotCount = 18;
+// Block slots (kBlockSlotCount of them): 0..15 for the codes 0xD0..0xDF, 16 for the version text,
+// 17 for the MAC block. A configuration answer counts as slots 0, 5, 16 and 17 together.
 inline constexpr size_t kSlotSettings = 0;
 inline constexpr size_t kSlotSerial = 5;
 inline constexpr size_t kSlotVersionText = 16;
@@ -67,11 +68,14 @@ struct LANconvDevice {
     std::string strSerial;  // 14 characters; the first six are the article number
     MacAddress abyMac{};
     std::array<bool, kBlockSlotCount> abBlockSeen{};
-    std::array<std::vector<uint8_t>, kBlockSlotCount> aBlocks; // last data of each slot
-    std::string strCode;                                       // at most 4 characters
-    uint8_t chLetter = 0;                                      // one Latin-1 character; 0: none
-    uint8_t bySystemType = 0;                                  // kSystemType...
-    uint8_t byOptionE = 0;                                     // offset 86, written back unchanged
+    // Of each slot's last data, the part that feeds a field: a configuration answer whole (slot
+    // 0, as received), slot 5 up to the serial number, 16 up to the version text, 17 up to the
+    // MAC address; nothing for the slots that feed none.
+    BlockSlots aBlocks;
+    std::string strCode;      // at most 4 characters
+    uint8_t chLetter = 0;     // one Latin-1 character; 0: none
+    uint8_t bySystemType = 0; // kSystemType...
+    uint8_t byOptionE = 0;    // offset 86, written back unchanged
 
     // Slots 0, 5, 16 and 17 have all arrived.
     bool HasAllAnswerBlocks() const;

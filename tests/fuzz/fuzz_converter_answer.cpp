@@ -1,8 +1,9 @@
 // Arbitrary datagrams of any length and type from a handful of source addresses into the device
-// list, mixed with age-out walks, header clicks and row removals. Nothing may crash or read out
-// of bounds, and after every step the list must hold together: one row per source address, each
-// row with its record, the lookup by address agreeing with the rows, the columns agreeing with the
-// records, no MAC address in two rows, and completeness as the answers make it.
+// list (bounded to three rows), mixed with age-out walks, header clicks and row removals. Nothing
+// may crash or read out of bounds, and after every step the list must hold together: one row per
+// source address, each row with its record, the lookup by address agreeing with the rows, the
+// columns agreeing with the records, no MAC address in two rows, and completeness as the answers
+// make it.
 //
 // Input: a series of steps, each an operation byte followed by its operands:
 //   op & 7 = 0..3  raw datagram from source (op >> 3) & 3: two length bytes (LE, & 0x1FF), bytes
@@ -32,6 +33,7 @@ using qarn::DeviceList;
 using qarn::LANconvDevice;
 using qarn::MacAddress;
 
+constexpr size_t kMaxRows = 3;
 constexpr std::array<uint32_t, 4> kSources = {0x0100000A, 0x0200000A, 0x0101000A, 0};
 constexpr std::array<MacAddress, 4> kMacs = {{{0, 0, 0, 0, 0, 0},
                                               {0x00, 0x20, 0x4A, 0, 0, 1},
@@ -154,6 +156,8 @@ void CheckList(const DeviceList& list, int64_t now) {
         if (r.abyMac != MacAddress{} && list.FindRowByMac(r.abyMac) != row)
             Fail("lookup by MAC address disagrees with row " + std::to_string(row));
     }
+    if (list.GetRowCount() > kMaxRows)
+        Fail("more rows than the bound");
     if (list.GetRecord(list.GetRowCount()) != nullptr)
         Fail("a record behind the last row");
     if (pending != list.GetPendingEchoCount())
@@ -175,6 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParityEcho echo;
     DeviceList list(
         echo, [&now] { return now; }, qarn::ParallelEcho::kInline);
+    list.SetMaxRows(kMaxRows); // one source fewer than there are: the bound is reached
     Input in(data, size);
     while (!in.Empty()) {
         const uint8_t op = in.Byte();

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -125,7 +126,9 @@ TEST_F(DeviceListTest, ConfigurationAnswerFillsTheRecordAndTheColumns) {
     EXPECT_EQ(r.bySystemType, 2);
     EXPECT_EQ(r.nKind, kKindExtended);
     EXPECT_EQ(r.lastSeen, now);
-    EXPECT_EQ(r.aBlocks[kSlotSettings], datagram) << "slot 0 keeps the answer as received";
+    const std::span<const uint8_t> kept = r.aBlocks[kSlotSettings];
+    EXPECT_EQ(std::vector<uint8_t>(kept.begin(), kept.end()), datagram)
+        << "slot 0 keeps the answer as received";
     for (size_t slot = 0; slot < kBlockSlotCount; ++slot) {
         const bool counted = slot == 0 || slot == 5 || slot == 16 || slot == 17;
         EXPECT_EQ(r.abBlockSeen[slot], counted) << "slot " << slot;
@@ -235,51 +238,55 @@ TEST_F(DeviceListTest, BlockAnswersFillTheirSlotAndTheFieldTheyCarry) {
         const char* name;
         std::vector<uint8_t> datagram;
         size_t slot;
+        size_t kept; // bytes the slot keeps: up to the end of the field it feeds
         std::function<void(const DeviceList&)> check;
     };
     const Row rows[] = {
-        {"0xD0 is slot 0", BlockAnswer(0xD0, 50), 0, nullptr},
-        {"0xF9 is slot 0 too", BlockAnswer(0xF9, 50), 0, nullptr},
-        {"0xDF is slot 15", BlockAnswer(0xDF, 50), 15, nullptr},
-        {"200 bytes: the slot keeps all 196 behind offset 4", BlockAnswer(0xD3, 200), 3,
-         [](const DeviceList& l) { EXPECT_EQ(l.GetRecord(0)->aBlocks[3].size(), 196u); }},
-        {"version text", VersionBlock("3.1.4.1"), 16,
+        {"0xD0 is slot 0", BlockAnswer(0xD0, 50), 0, 0, nullptr},
+        {"0xF9 is slot 0 too", BlockAnswer(0xF9, 50), 0, 0, nullptr},
+        {"0xDF is slot 15", BlockAnswer(0xDF, 50), 15, 0, nullptr},
+        {"8 KB for a slot without a field: nothing kept", BlockAnswer(0xD3, 8192), 3, 0,
+         [](const DeviceList& l) { EXPECT_EQ(l.GetRecord(0)->aBlocks.TotalBytes(), 0u); }},
+        {"8 KB for the serial slot: kept up to the serial", SerialBlock("76290412345678", 8192), 5,
+         116, nullptr},
+        {"version text", VersionBlock("3.1.4.1"), 16, 28,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetColumnText(0, DeviceList::kColumnVersion), "3.1.4.1");
              EXPECT_EQ(l.GetRecord(0)->dwFirmwareVersion, 0u) << "only the column shows it";
          }},
-        {"version text of 16 characters without a 0", longVersion, 16,
+        {"version text of 16 characters without a 0", longVersion, 16, 28,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetColumnText(0, DeviceList::kColumnVersion), "12.34.56.78.9.10");
          }},
         {"version text cut off by the end of the block", VersionBlock("1.2.3.4.5.6.7.8", 24), 16,
+         20,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetColumnText(0, DeviceList::kColumnVersion), "");
          }},
-        {"MAC block", MacBlock(kMacA), 17,
+        {"MAC block", MacBlock(kMacA, 200), 17, 26,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetRecord(0)->abyMac, kMacA);
              EXPECT_EQ(l.GetColumnText(0, DeviceList::kColumnMac), "00 20 4a aa 00 01");
          }},
-        {"MAC block one byte short", MacBlock(kMacA, 29), 17,
+        {"MAC block one byte short", MacBlock(kMacA, 29), 17, 25,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetRecord(0)->abyMac, MacAddress{});
              EXPECT_EQ(l.GetColumnText(0, DeviceList::kColumnMac), "");
          }},
-        {"serial of an extended article", SerialBlock("76290412345678"), 5,
+        {"serial of an extended article", SerialBlock("76290412345678"), 5, 116,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetRecord(0)->strSerial, "76290412345678");
              EXPECT_EQ(l.GetRecord(0)->nKind, kKindExtended);
              EXPECT_EQ(l.GetColumnText(0, DeviceList::kColumnSerial), "762904-1234-5678");
          }},
-        {"serial of a standard article", SerialBlock("469823"), 5,
+        {"serial of a standard article", SerialBlock("469823"), 5, 116,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetRecord(0)->nKind, kKindStandard);
              EXPECT_EQ(l.GetColumnText(0, DeviceList::kColumnSerial), "469823--9823");
          }},
-        {"serial of another article keeps the kind", SerialBlock("111111AAAA"), 5,
+        {"serial of another article keeps the kind", SerialBlock("111111AAAA"), 5, 116,
          [](const DeviceList& l) { EXPECT_EQ(l.GetRecord(0)->nKind, kKindNone); }},
-        {"serial block one byte short", SerialBlock("76290412345678", 119), 5,
+        {"serial block one byte short", SerialBlock("76290412345678", 119), 5, 115,
          [](const DeviceList& l) {
              EXPECT_EQ(l.GetRecord(0)->strSerial, "");
              EXPECT_EQ(l.GetRecord(0)->nKind, kKindNone);
@@ -293,8 +300,10 @@ TEST_F(DeviceListTest, BlockAnswersFillTheirSlotAndTheFieldTheyCarry) {
         ASSERT_EQ(fresh.OnConverterAnswer(kSource, row.datagram), AnswerDisposition::Applied);
         ASSERT_EQ(fresh.GetRowCount(), 1u);
         const LANconvDevice& r = *fresh.GetRecord(0);
-        EXPECT_EQ(r.aBlocks[row.slot],
-                  std::vector<uint8_t>(row.datagram.begin() + 4, row.datagram.end()));
+        const std::span<const uint8_t> kept = r.aBlocks[row.slot];
+        EXPECT_EQ(std::vector<uint8_t>(kept.begin(), kept.end()),
+                  std::vector<uint8_t>(row.datagram.begin() + 4,
+                                       row.datagram.begin() + 4 + static_cast<long>(row.kept)));
         for (size_t slot = 0; slot < kBlockSlotCount; ++slot)
             EXPECT_EQ(r.abBlockSeen[slot], slot == row.slot) << "slot " << slot;
         EXPECT_EQ(r.lastSeen, now);
@@ -450,6 +459,31 @@ TEST(DeviceListClockTest, TheDefaultClockIsMonotonic) {
     EXPECT_GE(seen, before + 1);
     EXPECT_LE(seen, steadySeconds() + 1);
     EXPECT_EQ(list.RemoveStaleEntries(), 0u);
+}
+
+TEST_F(DeviceListTest, NewSourcesBeyondTheRowBoundAreDroppedAndCounted) {
+    const uint32_t a = Ip(10, 0, 0, 1), b = Ip(10, 0, 0, 2), c = Ip(10, 0, 0, 3);
+    list.SetMaxRows(2);
+    Feed(a, BlockAnswer(0xD0, 40));
+    Feed(b, BlockAnswer(0xD0, 40));
+    RecordingObserver observer;
+    list.SetObserver(&observer);
+    EXPECT_EQ(Feed(c, ConfigurationAnswer({})), AnswerDisposition::ListFull);
+    EXPECT_EQ(Feed(c, BlockAnswer(0xE3, 40)), AnswerDisposition::ListFull) << "no slot either";
+    EXPECT_EQ(observer.Take(), "") << "a dropped datagram changes nothing";
+    EXPECT_EQ(Feed(a, ConfigurationAnswer({})), AnswerDisposition::Applied)
+        << "listed sources are still served";
+    EXPECT_EQ(Sources(), (std::vector<uint32_t>{a, b}));
+    EXPECT_EQ(echo.asked, (std::vector<uint32_t>{a, b})) << "no echo for a dropped source";
+    EXPECT_EQ(list.GetDropCounts().listFull, 2u);
+
+    // Counted once per cycle: the next call reports only what came since.
+    EXPECT_EQ(list.LogDrops().listFull, 2u);
+    EXPECT_FALSE(list.LogDrops().Any());
+    EXPECT_TRUE(list.RemoveEntryByAddress(b));
+    EXPECT_EQ(Feed(c, ConfigurationAnswer({})), AnswerDisposition::Applied);
+    EXPECT_FALSE(list.LogDrops().Any());
+    EXPECT_EQ(list.GetDropCounts().listFull, 2u) << "the total stays";
 }
 
 TEST_F(DeviceListTest, RemoveEntryByAddressAndClear) {

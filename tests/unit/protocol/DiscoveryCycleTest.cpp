@@ -64,6 +64,22 @@ TEST_F(DiscoveryCycleTest, StaleRowsGoWithEachRequestOnly) {
     EXPECT_EQ(discovery.Tick(), DiscoveryTick::RequestFailed);
 }
 
+// A flood costs one log line per cycle: the drops are reported with each request, not between.
+TEST_F(DiscoveryCycleTest, DropsAreReportedWithEachRequestOnly) {
+    DropCounts drops;
+    drops.queueFull = 5;
+    discovery.Tick();
+    list.AddDrops(drops);
+    EXPECT_EQ(discovery.Tick(), DiscoveryTick::Waiting);
+    EXPECT_EQ(list.LogDrops(), drops) << "not reported between requests";
+    list.AddDrops(drops);
+    for (int i = 0; i < 2; ++i)
+        discovery.Tick();
+    EXPECT_EQ(discovery.Tick(), DiscoveryTick::RequestSent);
+    EXPECT_FALSE(list.LogDrops().Any()) << "reported with the request";
+    EXPECT_EQ(list.GetDropCounts().queueFull, 10u);
+}
+
 TEST_F(DiscoveryCycleTest, AClosedEndpointIsReopenedWithAnEmptyList) {
     list.OnConverterAnswer(Ip(10, 0, 0, 1), test::ConfigurationAnswer({}));
     discovery.Tick();
