@@ -22,7 +22,8 @@ ConverterSession::ConverterSession(int32_t port, IReachability* echo, DeviceList
     : m_endpoint(m_queue, port),
       m_ownEcho(echo == nullptr ? std::make_unique<PingReachability>() : nullptr),
       m_echo(echo == nullptr ? m_ownEcho.get() : echo), m_list(*m_echo, std::move(clock)),
-      m_discovery(m_endpoint, m_list), m_writer(m_endpoint, m_list, m_discovery, *m_echo) {}
+      m_intake(m_queue, m_list), m_discovery(m_endpoint, m_list),
+      m_writer(m_endpoint, m_list, m_discovery, *m_echo) {}
 
 ConverterSession::~ConverterSession() {
     // The receive worker pushes into m_queue until the endpoint is closed.
@@ -43,16 +44,14 @@ void ConverterSession::SettleEchoes(std::chrono::milliseconds limit) {
 }
 
 bool ConverterSession::HandleOneAnswer() {
-    const std::unique_ptr<CMsg> msg = m_queue.Pop();
-    if (!msg)
-        return false;
     const std::chrono::nanoseconds before = ThreadCpuTime();
-    const AnswerDisposition disposition = m_list.OnConverterAnswer(*msg);
+    const size_t handled = m_intake.Pump(1, [this](const CMsg& msg, AnswerDisposition disposition) {
+        if (m_hook)
+            m_hook(msg.address, disposition, msg.data);
+    });
     m_answerCpu += ThreadCpuTime() - before;
-    ++m_answers;
-    if (m_hook)
-        m_hook(msg->address, disposition, msg->data);
-    return true;
+    m_answers += handled;
+    return handled != 0;
 }
 
 bool ConverterSession::RunUntil(std::chrono::milliseconds limit,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/CMsgQueue.h"
+#include "protocol/AnswerIntake.h"
 #include "protocol/ConfigurationWrite.h"
 #include "protocol/ConverterEndpoint.h"
 #include "protocol/DeviceList.h"
@@ -19,7 +20,8 @@ namespace qarn::cli {
 // The command line's main loop around the core: the endpoint on the converter port, whose receive
 // worker fills a queue, and one thread (the caller's) that owns the device list, hands it every
 // queued datagram and drives discovery once a second: the first request at once, then every 4 s.
-// The echoes of new converters run on the list's workers; the loop collects their results.
+// Datagrams pass the AnswerIntake (listed sources first, bounded waiting); the echoes of new
+// converters run on the list's workers, and the loop collects their results.
 //
 //     ConverterSession session(58009);
 //     if (!session.Open(&why)) ...
@@ -72,7 +74,7 @@ class ConverterSession {
     std::chrono::nanoseconds GetAnswerCpuTime() const { return m_answerCpu; }
 
   private:
-    // Hands the oldest queued datagram to the list; false when there was none.
+    // Hands the next waiting datagram to the list; false when there was none.
     bool HandleOneAnswer();
 
     CMsgQueue m_queue;
@@ -80,6 +82,7 @@ class ConverterSession {
     std::unique_ptr<IReachability> m_ownEcho;
     IReachability* m_echo;
     DeviceList m_list;
+    AnswerIntake m_intake;
     DiscoveryCycle m_discovery;
     ConfigurationWriter m_writer;
     AnswerHook m_hook;
