@@ -1,12 +1,13 @@
 #include "ui/controls/CCoordSIP.h"
 
+#include "ui/controls/PopUpPlacement.h"
+
 #include <algorithm>
 
 #include <QApplication>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QScreen>
 #include <QToolButton>
 
 namespace qarn {
@@ -43,17 +44,7 @@ CCoordSIP::CCoordSIP(QLineEdit* target)
 }
 
 void CCoordSIP::ShowBelow(const QRect& anchor) {
-    adjustSize();
-    QPoint place = anchor.bottomLeft() + QPoint(0, 1);
-    if (const QScreen* screen = QApplication::screenAt(anchor.center()); screen != nullptr) {
-        const QRect room = screen->availableGeometry();
-        if (place.y() + height() > room.bottom())
-            place.setY(anchor.top() - height() - 1);
-        place.setX(
-            std::clamp(place.x(), room.left(), std::max(room.left(), room.right() - width())));
-    }
-    move(place);
-    show();
+    ShowPopUpBelow(this, anchor);
     raise();
 }
 

@@ -91,6 +91,10 @@ bool COptionTreeItem::WantsLinkCursor(const QPoint& /*pos*/) const {
     return false;
 }
 
+COptionTreeItem::TabStop COptionTreeItem::GetTabStop() const {
+    return m_editor != nullptr ? TabStop::Activate : TabStop::Skip;
+}
+
 void COptionTreeItem::SetLabel(const QString& label) {
     m_label = label;
     if (m_tree != nullptr)
@@ -224,8 +228,9 @@ void COptionTreeItem::AdoptEditor(QWidget* editor) {
 }
 
 QRect COptionTreeItem::EditorRect() const {
+    // One pixel short of the row: the line under the row stays while the editor is open.
     const int margin = m_tree != nullptr ? m_tree->GetMargin() : 0;
-    return m_valueRect.adjusted(-margin, 0, margin, 0);
+    return m_valueRect.adjusted(-margin, 0, margin, -1);
 }
 
 QColor COptionTreeItem::ValueTextColor() const {

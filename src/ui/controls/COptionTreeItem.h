@@ -69,6 +69,10 @@ class COptionTreeItem {
     virtual void OnClickActivated(const QPoint& pos);
     // The cursor over the value (the link hand over a hyperlink); false keeps the list's cursor.
     virtual bool WantsLinkCursor(const QPoint& pos) const;
+    // What Tab does on the way through the rows: pass a row without a value, stop on a row whose
+    // editor is a pop-up or dialog (Enter opens it), open the editor of any other row.
+    enum class TabStop { Skip, Focus, Activate };
+    virtual TabStop GetTabStop() const;
 
     // --- Label, info, flags -----------------------------------------------------------------
     void SetLabel(const QString& label);
@@ -126,8 +130,9 @@ class COptionTreeItem {
     // Makes `editor` this item's editor: a hidden child of the list with the tree's font.
     void AdoptEditor(QWidget* editor);
     QWidget* Editor() const { return m_editor; }
-    // The value rectangle widened by the tree's inner margin on both sides.
-    QRect EditorRect() const;
+    // Where the editor sits: the value rectangle widened by the tree's inner margin on both
+    // sides, so that an edit's own text lines up with the closed value.
+    virtual QRect EditorRect() const;
     // The colour for the closed value's text: grey when read-only or the tree is disabled.
     QColor ValueTextColor() const;
     // Context object for the editor's connections: it dies with the item, so that no signal

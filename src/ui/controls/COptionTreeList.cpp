@@ -448,18 +448,19 @@ void COptionTreeList::TabToRow(bool forward) {
     COptionTreeItem* focused = m_tree->GetFocusedItem();
     if (focused != nullptr && !m_tree->HoldsItem(focused))
         focused = nullptr;
-    // Tab visits the values: group rows and read-only rows have nothing to edit.
-    auto editable = [this](const COptionTreeItem* row) {
-        return LevelOf(row) != 1 && !row->m_readOnly;
+    // Tab visits the values: group rows, read-only rows and rows without a value are passed.
+    auto stops = [this](const COptionTreeItem* row) {
+        return LevelOf(row) != 1 && !row->m_readOnly &&
+               row->GetTabStop() != COptionTreeItem::TabStop::Skip;
     };
     COptionTreeItem* row = nullptr;
     if (forward) {
         row = focused != nullptr ? focused->m_nextVisible : m_firstVisible;
-        while (row != nullptr && !editable(row))
+        while (row != nullptr && !stops(row))
             row = row->m_nextVisible;
     } else {
         row = focused != nullptr ? PreviousRow(focused) : LastRow();
-        while (row != nullptr && !editable(row))
+        while (row != nullptr && !stops(row))
             row = PreviousRow(row);
     }
     if (row == nullptr) {
@@ -467,7 +468,7 @@ void COptionTreeList::TabToRow(bool forward) {
         return;
     }
     FocusRow(row);
-    if (m_tree->HoldsItem(row))
+    if (m_tree->HoldsItem(row) && row->GetTabStop() == COptionTreeItem::TabStop::Activate)
         row->Activate();
 }
 

@@ -22,7 +22,7 @@ COptionTreeSpinnerButton::COptionTreeSpinnerButton(COptionTreeItemSpinner* item,
 QStyleOptionSpinBox COptionTreeSpinnerButton::StyleOption() const {
     QStyleOptionSpinBox option;
     option.initFrom(this);
-    option.frame = false;
+    option.frame = true;
     option.buttonSymbols = QAbstractSpinBox::UpDownArrows;
     option.subControls = QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown;
     const bool wrap = (m_item->GetOptions() & COptionTreeItemSpinner::OptionWrap) != 0;
