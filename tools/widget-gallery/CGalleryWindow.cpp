@@ -1,5 +1,6 @@
 #include "CGalleryWindow.h"
 
+#include "CGalleryTree.h"
 #include "ui/controls/CTextProgressCtrl.h"
 #include "ui/controls/CmEdit.h"
 
@@ -45,10 +46,13 @@ QWidget* WithInputText(CmEdit* edit) {
 
 CGalleryWindow::CGalleryWindow(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("qarn widget gallery"));
-    auto* layout = new QVBoxLayout(this);
+    auto* columns = new QHBoxLayout(this);
+    auto* layout = new QVBoxLayout;
     layout->addWidget(MakeMaskedEdits());
     layout->addWidget(MakeProgress());
     layout->addStretch(1);
+    columns->addLayout(layout);
+    columns->addWidget(MakeTree(), 1);
     StartMoving();
 }
 
@@ -120,6 +124,14 @@ QWidget* CGalleryWindow::MakeProgress() {
     return group;
 }
 
+QWidget* CGalleryWindow::MakeTree() {
+    auto* group = new QGroupBox(QStringLiteral("Property tree"));
+    auto* layout = new QVBoxLayout(group);
+    m_tree = new CGalleryTree;
+    layout->addWidget(m_tree);
+    return group;
+}
+
 void CGalleryWindow::SetProgress(int percent) {
     m_moving->setChecked(false);
     m_progress->SetPos(percent);
@@ -157,6 +169,7 @@ void CGalleryWindow::PrintGeometry(QTextStream& out) const {
         out << widget->objectName() << ' ' << topLeft.x() << ' ' << topLeft.y() << ' '
             << widget->width() << ' ' << widget->height() << '\n';
     }
+    m_tree->PrintRows(out);
     out.flush();
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes screenshots of the widget gallery on a virtual display (Xvfb), driving it with xdotool as
-# a person would: the progress bar at 0 %, 37 % and 100 %, the masked edits typed into.
+# a person would: the progress bar at 0 %, 37 % and 100 %, the masked edits typed into, and every
+# kind of row of the property tree activated once.
 #
 #   tools/widget-gallery/screenshots.sh [build dir] [output dir]
 #
@@ -49,6 +50,21 @@ click() {
     xdotool mousemove $((x + ${2:-$((w / 2))})) $((y + ${3:-$((h / 2))})) click 1
     sleep 0.3
 }
+# press NAME DX DY SECONDS: holds the button down that long at DX, DY from the control's top
+# right corner (DX counted leftwards; negative is right of the control).
+press() {
+    read -r x y w h < <(place "$1")
+    xdotool mousemove $((x + w - $2)) $((y + $3)) mousedown 1
+    sleep "$4"
+    xdotool mouseup 1
+    sleep 0.3
+}
+# click_right NAME DX DY: clicks DX, DY from the control's top right corner, as press does.
+click_right() {
+    read -r x y w h < <(place "$1")
+    xdotool mousemove $((x + w - $2)) $((y + $3)) click 1
+    sleep 0.5
+}
 type_keys() { xdotool type --delay 60 "$1"; sleep 0.3; }
 key() { xdotool key --delay 60 "$@"; sleep 0.3; }
 # shot NAME: the gallery's window as the screen shows it, into NAME.png
@@ -66,3 +82,31 @@ click set-100; shot 03-progress-100
 
 click mac 4;   key End BackSpace BackSpace Home; type_keys "0251"; shot 04-mac-typed
 click letter 4; type_keys "Q"; shot 05-letter-typed
+
+# The property tree, the way the configuration editor's user goes through it: the address typed
+# field by field, Tab on to the next value, the MAC, a port held on its up arrow, the letter,
+# the system type's list; then one row of every other kind.
+click row-ip-address;  type_keys "10.0.7.42"; shot 10-tree-ip-address
+key Tab;               shot 11-tree-tab-to-subnet-mask
+click row-mac-address; key End; type_keys "ab"; shot 12-tree-mac-address
+click row-port-1;      press row-port-1 -3 4 1.5; shot 13-tree-port-held
+click row-letter;      shot 14-tree-letter
+click row-system-type; click row-system-type; shot 15-tree-system-type-list
+key Up Return;         shot 16-tree-system-type-chosen
+click row-edit;        shot 17-tree-edit
+click row-notes;       shot 18-tree-notes
+click row-installed-on; click_right row-installed-on -3 10; shot 19-tree-date-calendar
+key Escape Escape
+click row-check-box;   shot 20-tree-check-box
+click row-radio 30 52; shot 21-tree-radio
+click row-colour;      shot 22-tree-colour; key Escape
+click row-file;        sleep 1; shot 23-tree-file; key Escape; sleep 0.5
+click row-folder;      sleep 1; shot 24-tree-folder; key Escape; sleep 0.5
+click row-image;       shot 25-tree-image; key Escape
+click row-static;      shot 26-tree-static
+click row-single-image; shot 27-tree-single-image
+click row-hyperlink-label; shot 28-tree-hyperlink
+read -r x y w h < <(place row-edit-label)
+xdotool mousemove $((x + w)) $((y + h / 2)) mousedown 1 mousemove $((x + w - 60)) $((y + h / 2))
+sleep 0.3; shot 29-tree-column-dragged
+xdotool mouseup 1; sleep 0.3; shot 30-tree-column-resized
