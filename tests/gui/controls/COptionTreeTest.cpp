@@ -2,8 +2,10 @@
 // clicks, keys and commits, the column clamp, item ids, insertion, folding, scrolling, and the
 // walk from value to value with Tab.
 
+#include "app/QarnPlonResourceHelper.h"
 #include "gui/controls/OptionTreeFixture.h"
 #include "ui/controls/COptionTreeIPAddressCtrl.h"
+#include "ui/controls/COptionTreeInfo.h"
 #include "ui/controls/COptionTreeItemStatic.h"
 #include "ui/controls/COptionTreeSpinnerButton.h"
 
@@ -262,6 +264,70 @@ TEST_F(TreeTest, FocusingARowOutOfSightScrollsAndUnfoldsIt) {
     m_tree->setGeometry(0, 0, 300, 300);
     EXPECT_FALSE(m_tree->GetList()->verticalScrollBar()->isVisible());
     EXPECT_EQ(m_network->GetLocation().y(), 0) << "everything fits: back to the top";
+}
+
+TEST_F(TreeTest, DoubleClickOnTheColumnLineFitsTheWidestLabel) {
+    m_ip->SetLabel(QStringLiteral("A rather long label for the address"));
+    const int line = m_tree->GetColumnWidth();
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, {},
+                       QPoint(line, m_port->GetValueRect().center().y()));
+    const QFontMetrics metrics(m_tree->GetNormalFont());
+    EXPECT_EQ(m_tree->GetColumnWidth(), m_ip->GetLabelRect().left() + 2 * m_tree->GetMargin() +
+                                            metrics.horizontalAdvance(m_ip->GetLabel()));
+
+    // Never so wide that no value is left.
+    m_ip->SetLabel(QString(200, QLatin1Char('W')));
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, {},
+                       QPoint(m_tree->GetColumnWidth(), m_port->GetValueRect().center().y()));
+    EXPECT_EQ(m_tree->GetColumnWidth(), Viewport()->width() - 25);
+}
+
+TEST_F(TreeTest, DoubleClicksOnRowsFoldGroupsAndReportLeaves) {
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, {}, m_converter->GetLabelRect().center());
+    EXPECT_FALSE(m_converter->IsExpanded());
+    EXPECT_EQ(Count(OT_NOTIFY_CLICK, m_converter), 1);
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, {}, m_netmask->GetLabelRect().center());
+    EXPECT_EQ(Count(OT_NOTIFY_LABELDBLCLICK, m_netmask), 1);
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, {}, m_netmask->GetValueRect().center());
+    EXPECT_EQ(Count(OT_NOTIFY_DBLCLICK, m_netmask), 1);
+}
+
+TEST(TreeInfoTest, TheInfoPaneExplainsTheFocusedRowAsTheOptionsSay) {
+    QarnPlonResourceHelper bundles(QARN_BUNDLE_DIR);
+    ASSERT_TRUE(bundles.Load("ENU"));
+    struct Case {
+        const char* name;
+        std::uint32_t options;
+        bool focused;
+        const char* label;
+        const char* info;
+    };
+    const Case cases[] = {
+        {"focused row", COptionTree::OptionShowInfo, true, "Port", "The UDP port."},
+        {"no row", COptionTree::OptionShowInfo, false, "", ""},
+        {"no row, fixed texts", COptionTree::OptionShowInfo | COptionTree::OptionDefaultInfoText,
+         false, "No setting selected", "Click a row to see what the setting means."},
+        {"one text", COptionTree::OptionShowInfo | COptionTree::OptionInfoSingleText, true, "",
+         "Port: The UDP port."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        COptionTree tree(nullptr, c.options);
+        auto* row = tree.InsertItem(new COptionTreeItem);
+        row->SetLabel(QStringLiteral("Port"));
+        row->SetInfo(QStringLiteral("The UDP port."));
+        if (c.focused)
+            tree.FocusItem(row);
+        EXPECT_EQ(tree.GetInfo()->ShownLabel(), QString::fromUtf8(c.label));
+        EXPECT_EQ(tree.GetInfo()->ShownInfo(), QString::fromUtf8(c.info));
+    }
+    COptionTree bare(nullptr, 0);
+    bare.resize(200, 200);
+    bare.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bare));
+    EXPECT_TRUE(bare.GetInfo()->isHidden()) << "without the option there is no pane";
+    EXPECT_EQ(bare.GetList()->height(), 200);
+    bundles.Unload();
 }
 
 } // namespace
