@@ -410,10 +410,10 @@ void COptionTreeList::keyPressEvent(QKeyEvent* event) {
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (focused == nullptr || LevelOf(focused) == 1) {
-            event->ignore(); // a dialog's default button may want it
-            return;
-        }
+        // Kept from the dialog around the tree: Enter among the settings must never press its
+        // default button (which writes them to the converter).
+        if (focused == nullptr || LevelOf(focused) == 1)
+            break;
         DeselectAll();
         focused->Select(true);
         if (!focused->m_readOnly)

@@ -11,7 +11,10 @@
 
 #include <memory>
 
+#include <QDialog>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QVBoxLayout>
 
 namespace qarn::test {
 namespace {
@@ -238,6 +241,37 @@ TEST_F(TreeTest, ArrowKeysMoveTheFocusAndFoldTheGroups) {
     EXPECT_EQ(m_tree->GetFocusedItem(), m_name);
     Press(Qt::Key_Return);
     EXPECT_TRUE(m_name->IsActivated());
+}
+
+TEST(TreeDialogTest, EnterAmongTheRowsNeverPressesTheDialogsDefaultButton) {
+    QDialog dialog;
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* tree = new COptionTree(&dialog);
+    auto* write = new QPushButton(QStringLiteral("Write"));
+    write->setDefault(true);
+    layout->addWidget(tree);
+    layout->addWidget(write);
+    int writes = 0;
+    QObject::connect(write, &QPushButton::clicked, [&writes] { ++writes; });
+    auto* group = tree->InsertItem(new COptionTreeItem);
+    auto* name = new COptionTreeItemEdit;
+    tree->InsertItem(name, group);
+    name->CreateEditItem();
+    tree->ExpandAllItems();
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    tree->GetList()->setFocus();
+    QTest::keyClick(tree->GetList(), Qt::Key_Return); // nothing focused yet
+    tree->FocusItem(group);
+    QTest::keyClick(tree->GetList(), Qt::Key_Return);
+    tree->FocusItem(name);
+    QTest::keyClick(tree->GetList(), Qt::Key_Return);
+    ASSERT_TRUE(name->IsActivated());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_FALSE(name->IsActivated());
+    EXPECT_EQ(writes, 0);
+    EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST_F(TreeTest, ClickingTheExpandBoxFoldsAndTheLabelFocuses) {
