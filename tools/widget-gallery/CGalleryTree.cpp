@@ -18,7 +18,9 @@
 #include "ui/controls/COptionTreeList.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QRegularExpression>
@@ -78,9 +80,16 @@ CGalleryTree::CGalleryTree(QWidget* parent) : QWidget(parent) {
     m_tree->setObjectName(QStringLiteral("tree"));
     m_tree->setMinimumSize(440, 720);
     layout->addWidget(m_tree, 1);
+    auto* below = new QHBoxLayout;
     m_last = new QLabel(QStringLiteral("No notification yet"));
     m_last->setObjectName(QStringLiteral("lastNotification"));
-    layout->addWidget(m_last);
+    below->addWidget(m_last, 1);
+    auto* enabled = new QCheckBox(QStringLiteral("Enabled"));
+    enabled->setObjectName(QStringLiteral("treeEnabled"));
+    enabled->setChecked(true);
+    connect(enabled, &QCheckBox::toggled, m_tree, &QWidget::setEnabled);
+    below->addWidget(enabled);
+    layout->addLayout(below);
 
     FillEditorRows();
     FillOtherKinds();

@@ -2,7 +2,8 @@
 
 // The gallery's property tree: the configuration editor's rows (addresses, MAC, ports, letter,
 // system type) in the editor's own tree options, and below them one row of every other kind, with
-// a line under the tree that shows the last notification the owner received.
+// a line under the tree that shows the last notification the owner received and a switch that
+// disables the tree.
 
 #include <QWidget>
 

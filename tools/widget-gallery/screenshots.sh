@@ -110,3 +110,4 @@ read -r x y w h < <(place row-edit-label)
 xdotool mousemove $((x + w)) $((y + h / 2)) mousedown 1 mousemove $((x + w - 60)) $((y + h / 2))
 sleep 0.3; shot 29-tree-column-dragged
 xdotool mouseup 1; sleep 0.3; shot 30-tree-column-resized
+click treeEnabled;     shot 31-tree-disabled
