@@ -6,14 +6,15 @@
 #   tools/widget-gallery/screenshots.sh [build dir] [output dir]
 #
 # Defaults: build/main and /tmp/qarn-gallery-shots. Needs Xvfb, ImageMagick's import and xdotool
-# (scripts/bootstrap installs them). QARN_GALLERY_DISPLAY picks the display number (default 57).
+# (scripts/bootstrap installs them). The virtual display takes the first free display number, so
+# that runs side by side (or a display someone else left open) never share a screen;
+# QARN_GALLERY_DISPLAY=N asks for display :N instead.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/main}
 out=${2:-/tmp/qarn-gallery-shots}
 gallery=$build/tools/widget-gallery/qarn-widget-gallery
-display=:${QARN_GALLERY_DISPLAY:-57}
 
 [ -x "$gallery" ] || { echo "screenshots: $gallery is missing; build qarn-widget-gallery" >&2; exit 1; }
 for tool in Xvfb import xdotool; do
@@ -31,10 +32,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb writes the display number it took to the descriptor given with -displayfd once it is
+# ready to take clients.
+number_file="$out/display"
+rm -f "$number_file"
+if [ -n "${QARN_GALLERY_DISPLAY:-}" ]; then
+    Xvfb ":$QARN_GALLERY_DISPLAY" -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$number_file" \
+        >/dev/null 2>&1 &
+else
+    Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+fi
 xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$number_file" ] && break; sleep 0.1; done
+[ -s "$number_file" ] || { echo "screenshots: Xvfb did not start (display taken?)" >&2; exit 1; }
+export DISPLAY=:$(tr -d '[:space:]' <"$number_file")
 
 QT_QPA_PLATFORM=xcb "$gallery" --geometry-file "$out/geometry.txt" &
 gallery_pid=$!
