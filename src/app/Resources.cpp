@@ -76,11 +76,15 @@ QWidget* FindControl(const QWidget* dialog, unsigned id) {
     return dialog->findChild<QWidget*>(ControlObjectName(id));
 }
 
+QString DialogTemplatePath(unsigned id) {
+    return kRoot + QStringLiteral("/dialog/") + QString::number(id) + QStringLiteral(".ui");
+}
+
 QWidget* LoadDialogTemplate(unsigned id, QWidget* parent) {
     // Widgets abort the process without a QApplication; a missing one is a plain failure here.
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return nullptr;
-    QFile file(kRoot + QStringLiteral("/dialog/") + QString::number(id) + QStringLiteral(".ui"));
+    QFile file(DialogTemplatePath(id));
     if (!file.open(QIODevice::ReadOnly))
         return nullptr;
     QUiLoader loader;

@@ -31,6 +31,10 @@ QString ControlObjectName(unsigned id);
 // The control with `id` anywhere below `dialog`; null when there is none.
 QWidget* FindControl(const QWidget* dialog, unsigned id);
 
+// Where the dialog template `id` lies in the loaded bundle (a Qt Designer form), for loaders of
+// its own: ":/qarnres/dialog/15008.ui".
+QString DialogTemplatePath(unsigned id);
+
 // Builds the dialog template `id` as a widget tree (the caller owns the result, or `parent` does
 // when given). Null when there is no such template, it cannot be read, or no QApplication runs.
 QWidget* LoadDialogTemplate(unsigned id, QWidget* parent = nullptr);
