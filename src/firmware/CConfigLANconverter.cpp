@@ -58,17 +58,17 @@ uint32_t CConfigLANconverter::_CreateFirmwareChecksum(std::span<const uint8_t> i
 bool CConfigLANconverter::UpdateSam4LANconverter(const std::string& target,
                                                  std::span<const uint8_t> image,
                                                  IProgressDisplay* progress, bool waitForRestart,
-                                                 bool useUdp) {
+                                                 bool useUdp, TransferResult* result) {
     CSam4Transfer transfer(FirmwareTransferEnvironment::Default());
-    return transfer.Run(target, image, progress, waitForRestart, useUdp);
+    return transfer.Run(target, image, progress, waitForRestart, useUdp, result);
 }
 
 bool CConfigLANconverter::UpdateLtxLANconverter(const std::string& target,
                                                 std::span<const uint8_t> image,
                                                 IProgressDisplay* progress, bool waitForRestart,
-                                                bool useUdp) {
+                                                bool useUdp, TransferResult* result) {
     CLtxTransfer transfer(FirmwareTransferEnvironment::Default());
-    return transfer.Run(target, image, progress, waitForRestart, useUdp);
+    return transfer.Run(target, image, progress, waitForRestart, useUdp, result);
 }
 
 } // namespace qarn

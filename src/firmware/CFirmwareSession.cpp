@@ -111,9 +111,20 @@ const CMsg* CFirmwareSession::WaitForAnswer(const Deadline& deadline) {
     return m_lastAnswer.get();
 }
 
+std::unique_ptr<CMsg> CFirmwareSession::PopFromTarget() {
+    while (std::unique_ptr<CMsg> msg = m_queue->Pop()) {
+        if (msg->address == m_targetAddress)
+            return msg;
+        if (IsDebugLogEnabled())
+            LogDebug(Prefix() + "Ignored:" + std::to_string(msg->data.size()) +
+                     " bytes from another address");
+    }
+    return nullptr;
+}
+
 std::unique_ptr<CMsg> CFirmwareSession::PollForAnswer(const Deadline& deadline) {
     for (;;) {
-        if (std::unique_ptr<CMsg> answer = m_queue->Pop())
+        if (std::unique_ptr<CMsg> answer = PopFromTarget())
             return answer;
         if (IsDeadlinePassed(deadline))
             return nullptr;
@@ -127,13 +138,13 @@ std::unique_ptr<CMsg> CFirmwareSession::AwaitAnswer(const Deadline& deadline) {
     platform::Event& arrived = m_queue->GetEvent();
     const auto lookUntil = std::chrono::steady_clock::now() + m_environment.answerSpin;
     while (std::chrono::steady_clock::now() < lookUntil) {
-        if (std::unique_ptr<CMsg> answer = m_queue->Pop())
+        if (std::unique_ptr<CMsg> answer = PopFromTarget())
             return answer;
         std::this_thread::yield();
     }
     for (;;) {
         arrived.Reset();
-        if (std::unique_ptr<CMsg> answer = m_queue->Pop())
+        if (std::unique_ptr<CMsg> answer = PopFromTarget())
             return answer;
         if (IsDeadlinePassed(deadline))
             return nullptr;
@@ -148,6 +159,8 @@ void CFirmwareSession::DrainQueue() {
 }
 
 void CFirmwareSession::ShowStart() {
+    m_result.started = true;
+    m_result.percent = 0;
     if (m_progress == nullptr)
         return;
     m_progress->SetPos(0);
@@ -156,25 +169,59 @@ void CFirmwareSession::ShowStart() {
 }
 
 void CFirmwareSession::ShowProgress(int32_t percent) {
+    m_result.percent = percent;
     if (m_progress == nullptr)
         return;
     m_progress->SetPos(percent);
     m_progress->RepaintParentNow();
 }
 
-bool CFirmwareSession::FinishSuccess(bool waitForRestart) {
-    Info("done:Success");
-    ShowProgress(100);
-    if (waitForRestart) {
-        // The converter takes the image and restarts meanwhile; it would not answer earlier.
-        for (int slice = 0; slice < kRestartPauseSlices; ++slice)
-            m_environment.sleep(std::chrono::milliseconds(kRestartPauseSliceMs));
-    }
+bool CFirmwareSession::AwaitRestart() {
+    // The converter takes the image and restarts meanwhile; it would not answer earlier.
+    for (int slice = 0; slice < kRestartPauseSlices; ++slice)
+        m_environment.sleep(std::chrono::milliseconds(kRestartPauseSliceMs));
     if (m_progress != nullptr) {
         m_progress->SetShowText(false);
         m_progress->SetWindowText("");
     }
-    return !waitForRestart || m_environment.pingWait(m_target, kRestartPingRetries);
+    return m_environment.pingWait(m_target, kRestartPingRetries);
+}
+
+bool CFirmwareSession::FinishSuccess(bool waitForRestart) {
+    Info("done:Success");
+    ShowProgress(100);
+    if (!waitForRestart) {
+        if (m_progress != nullptr) {
+            m_progress->SetShowText(false);
+            m_progress->SetWindowText("");
+        }
+        m_result.verdict = TransferVerdict::Done;
+        return true;
+    }
+    if (AwaitRestart()) {
+        m_result.verdict = TransferVerdict::Done;
+        return true;
+    }
+    m_result.verdict = TransferVerdict::Unconfirmed;
+    m_result.reason = "every step was acknowledged, but the converter did not answer echo after "
+                      "its restart";
+    return false;
+}
+
+bool CFirmwareSession::FinishUnconfirmed(const std::string& reason) {
+    Error("Unconfirmed:%s; waiting for the restart", reason.c_str());
+    const bool back = AwaitRestart();
+    m_result.verdict = TransferVerdict::Unconfirmed;
+    m_result.reason =
+        reason + (back ? "; the converter answered echo after the restart wait"
+                       : "; the converter did not answer echo after the restart wait");
+    return false;
+}
+
+bool CFirmwareSession::Fail(const std::string& reason) {
+    m_result.verdict = TransferVerdict::Failed;
+    m_result.reason = reason;
+    return false;
 }
 
 } // namespace qarn

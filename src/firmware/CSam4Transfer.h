@@ -2,8 +2,10 @@
 
 #include "firmware/FirmwareBlockLayout.h"
 #include "firmware/FirmwareTransferEnvironment.h"
+#include "firmware/TransferResult.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,7 +21,11 @@ class IProgressDisplay;
 // image's length and Adler-32, then, when asked, the wait for the converter's restart.
 //
 // A block fails the transfer only when its third attempt times out; three wrong answers move on
-// to the next block, and the converter's verdict on the commit decides. One Run per object at a
+// to the next block, and the converter's verdict on the commit decides. An acknowledgement of an
+// earlier block (a converter that repeats its answers, a late one after a resend) is no answer to
+// the current block and costs no attempt. A commit refused three times fails the transfer; a
+// commit that got no acknowledgement at one attempt or more is Unconfirmed: the engine waits for
+// the restart, and the converter's version decides (TransferResult). One Run per object at a
 // time; it blocks the calling thread until the transfer ends.
 class CSam4Transfer {
   public:
@@ -32,17 +38,22 @@ class CSam4Transfer {
 
     // True when every block and the commit were acknowledged and, with waitForRestart, the
     // converter answered echo again afterwards. `target` is the converter's address as text.
+    // `result`, when given, learns how it ended and why.
     bool Run(const std::string& target, std::span<const uint8_t> image, IProgressDisplay* progress,
-             bool waitForRestart, bool useUdp);
+             bool waitForRestart, bool useUdp, TransferResult* result = nullptr);
 
   private:
+    bool Transfer(CFirmwareSession& session, std::span<const uint8_t> image, bool waitForRestart,
+                  bool useUdp);
     bool SendBlock(CFirmwareSession& session, const FirmwareBlock& block,
                    std::span<const uint8_t> image, size_t blockCount);
     bool Commit(CFirmwareSession& session, std::span<const uint8_t> image);
-    // Sends the first `length` bytes of the datagram and takes the answer of one attempt; null
-    // (logged) on a time-out. An answer that is not one header long is logged with
-    // `wrongLengthError` (a format with the length and the header size) and still returned.
-    const CMsg* Exchange(CFirmwareSession& session, size_t length, const char* wrongLengthError);
+    // Sends the first `length` bytes of the datagram and takes the answer of one attempt,
+    // passing over answers for earlier steps (`stale`); null (logged) on a time-out. An answer
+    // that is not one header long is logged with `wrongLengthError` (a format with the length and
+    // the header size) and still returned.
+    const CMsg* Exchange(CFirmwareSession& session, size_t length, const char* wrongLengthError,
+                         const std::function<bool(const CMsg&)>& stale);
 
     FirmwareTransferEnvironment m_environment;
     std::vector<uint8_t> m_datagram; // header and room for one block, reused for every block

@@ -239,8 +239,7 @@ void CSimConverter::SendBlockAck(uint64_t nowMs, uint32_t src, uint16_t srcPort,
     SimMisbehaviour& m = m_config.misbehave;
     const uint8_t answerCmd = accepted ? kAccepted : 0;
     if (accepted && FaultHits(m.wrongEcho, m_wrongEchoUsed, number)) {
-        const auto wrong = static_cast<uint16_t>(
-            m_lastBlock >= 0 && m_lastBlock != number ? m_lastBlock : (number - 1) & 0xFFFF);
+        const auto wrong = static_cast<uint16_t>((number + 1) & 0xFFFF);
         Log({{"event", "wrong_echo"}, {"block", number}, {"echo", wrong}});
         Answer(nowMs, 0, src, srcPort,
                BuildFirmwareAnswer(kCmdFirmwareBlock, answerCmd, wrong, NextSeed()));
@@ -277,8 +276,6 @@ void CSimConverter::OnFirmwareBlock(uint64_t nowMs, uint32_t src, uint16_t srcPo
         event["new_transfer"] = true;
     Log(std::move(event));
     SendBlockAck(nowMs, src, srcPort, number, result.accepted);
-    if (result.accepted)
-        m_lastBlock = number;
     if (!result.complete)
         return;
     const std::string text = CSimFirmwareReceiver::FixedImageVersionText(m_firmware.Image());
@@ -308,8 +305,11 @@ void CSimConverter::OnCommit(uint64_t nowMs, uint32_t src, uint16_t srcPort, con
     Log(std::move(event));
     // A refusal is a bare header without the commit code, so that it cannot pass for consent.
     const uint8_t cmd = result.ok ? kCmdFirmwareCommit : 0;
-    Answer(nowMs, 0, src, srcPort,
-           BuildFirmwareAnswer(cmd, result.ok ? kAccepted : 0, 0, NextSeed()));
+    if (result.ok && m_config.misbehave.commitAckLost)
+        Log({{"event", "lost_out"}, {"len", kHeaderSize}, {"commit_ack", true}});
+    else
+        Answer(nowMs, 0, src, srcPort,
+               BuildFirmwareAnswer(cmd, result.ok ? kAccepted : 0, 0, NextSeed()));
     if (result.ok)
         ScheduleRestart(nowMs, m_config.versionAfter1024Update, header.dwLength);
 }
@@ -337,7 +337,6 @@ void CSimConverter::OnWake(uint64_t nowMs) {
         m_phase = Phase::Running;
         m_config.settings.firmwareVersion = m_pendingVersion;
         m_firmware.Reset();
-        m_lastBlock = -1;
         ++m_restarts;
         m_host.SetPresent(*this, true);
         Log({{"event", "restart_end"}, {"version", VersionText(m_pendingVersion)}});

@@ -76,7 +76,6 @@ class CSimConverter {
     bool m_firmwareSilent = false;
     uint32_t m_wrongEchoUsed = 0;
     uint32_t m_wrongLengthUsed = 0;
-    int32_t m_lastBlock = -1; // number of the last accepted firmware block
     uint64_t m_answers = 0;
     uint64_t m_restarts = 0;
     size_t m_lastImageBytes = 0; // the image of the last completed transfer

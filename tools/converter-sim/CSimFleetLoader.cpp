@@ -128,8 +128,8 @@ SimFault Fault(const json& value, const std::string& where) {
 
 void ApplyMisbehaviour(const json& value, SimMisbehaviour& m, const std::string& where) {
     CheckKeys(value,
-              {"silent_from_block", "wrong_echo", "wrong_ack_length", "config_length",
-               "answer_from", "duplicates", "loss_in", "loss_out"},
+              {"silent_from_block", "wrong_echo", "wrong_ack_length", "commit_ack_lost",
+               "config_length", "answer_from", "duplicates", "loss_in", "loss_out"},
               where);
     for (const auto& item : value.items()) {
         const std::string& key = item.key();
@@ -143,6 +143,10 @@ void ApplyMisbehaviour(const json& value, SimMisbehaviour& m, const std::string&
         } else if (key == "wrong_ack_length") {
             m.wrongAckLength = Fault(v, at);
             m.ackLength = static_cast<uint32_t>(Number(v.value("length", json(0)), at, 1472));
+        } else if (key == "commit_ack_lost") {
+            if (!v.is_boolean())
+                Fail(at, "expected true or false");
+            m.commitAckLost = v.get<bool>();
         } else if (key == "config_length") {
             m.configAnswerLength = static_cast<uint32_t>(Number(v, at, 1472));
         } else if (key == "answer_from") {

@@ -28,9 +28,9 @@ namespace qarn::sim {
 // port2, code, letter, system_type, option_a .. option_e, style (config88, config80, blocks, both),
 // delay_ms (n or [min, max]), blocks (["D0", "D5", "F5", "F7"]), layout (auto, blocks1024,
 // fixed126), version_after_update, restart_ms, seed, misbehave { silent_from_block, wrong_echo
-// { block, times, then_right }, wrong_ack_length { length, block, times }, config_length,
-// answer_from, duplicates, loss_in, loss_out }. Unknown keys are errors, so that a typo does not
-// pass unnoticed.
+// { block, times, then_right }, wrong_ack_length { length, block, times }, commit_ack_lost,
+// config_length, answer_from, duplicates, loss_in, loss_out }. Unknown keys are errors, so that a
+// typo does not pass unnoticed.
 class CSimFleetLoader {
   public:
     static bool FromJson(const nlohmann::json& fleet, std::vector<SimConverterConfig>* out,

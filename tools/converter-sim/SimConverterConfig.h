@@ -36,10 +36,14 @@ struct SimFault {
 struct SimMisbehaviour {
     // No answer to any firmware datagram from this block number on (the commit included).
     std::optional<uint16_t> silentFromBlock;
-    // Acknowledge with the block number of the previous block (k - 1) instead of k; with
-    // thenRight the right acknowledgement follows the wrong one.
+    // Acknowledge block k with the number k + 1, which neither this block nor an earlier one
+    // had (an earlier block's number is what a converter that repeats its answers sends, and the
+    // tool passes over it); with thenRight the right acknowledgement follows the wrong one.
     SimFault wrongEcho;
     bool wrongEchoThenRight = false;
+    // A commit that is taken (and restarts the converter) is not acknowledged: the answer is
+    // lost on its way back, every time.
+    bool commitAckLost = false;
     // Firmware answers of this many bytes instead of 16 (cut, or padded with zeros).
     SimFault wrongAckLength;
     uint32_t ackLength = 16;

@@ -239,14 +239,14 @@ TEST(SimMisbehaviourTest, FirmwareFaults) {
              m.wrongEcho = {true, 3, 2};
          },
          3,
-         {{16, 0x1E, 1, 2}, {16, 0x1E, 1, 2}, {16, 0x1E, 1, 3}}},
+         {{16, 0x1E, 1, 4}, {16, 0x1E, 1, 4}, {16, 0x1E, 1, 3}}},
         {"wrong echo, then the right one",
          [](SimMisbehaviour& m) {
              m.wrongEcho = {true, 3, 1};
              m.wrongEchoThenRight = true;
          },
          1,
-         {{16, 0x1E, 1, 2}, {16, 0x1E, 1, 3}}},
+         {{16, 0x1E, 1, 4}, {16, 0x1E, 1, 3}}},
         {"answers of 20 bytes twice",
          [](SimMisbehaviour& m) {
              m.wrongAckLength = {true, 3, 2};

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,8 +49,10 @@ class EngineCommonTest : public ::testing::TestWithParam<EngineCase> {
              IProgressDisplay* progress = nullptr) {
         const Bytes image = Image();
         if (GetParam().engine == Engine::Sam4)
-            return CSam4Transfer(environment).Run(kTarget, image, progress, waitForRestart, useUdp);
-        return CLtxTransfer(environment).Run(kTarget, image, progress, waitForRestart, useUdp);
+            return CSam4Transfer(environment)
+                .Run(kTarget, image, progress, waitForRestart, useUdp, &m_result);
+        return CLtxTransfer(environment)
+            .Run(kTarget, image, progress, waitForRestart, useUdp, &m_result);
     }
     bool RunPublic(bool useUdp) {
         const Bytes image = Image();
@@ -65,6 +68,7 @@ class EngineCommonTest : public ::testing::TestWithParam<EngineCase> {
 
     LogCapture m_log;
     FakeLink m_link;
+    TransferResult m_result;
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -80,6 +84,8 @@ TEST_P(EngineCommonTest, RestartWaitPausesFiveSecondsThenPings25TimesAtMost) {
         m_link.pingAnswers = answers;
         FakeProgress progress(m_link);
         EXPECT_EQ(Run(FakeEnvironment(m_link), true, true, &progress), answers);
+        EXPECT_EQ(m_result.verdict, answers ? TransferVerdict::Done : TransferVerdict::Unconfirmed)
+            << "acknowledged, yet not back: the converter's version decides";
 
         std::vector<std::string> expected = {"pos 100", "repaint parent"};
         expected.insert(expected.end(), 100, "sleep 50");
@@ -90,6 +96,43 @@ TEST_P(EngineCommonTest, RestartWaitPausesFiveSecondsThenPings25TimesAtMost) {
     }
     const std::string text = m_log.Text();
     EXPECT_EQ(CountOf(text, Line("done:Success")), 2u) << text;
+}
+
+// Whatever else reaches the port during a transfer (junk, a stray answer, forged
+// acknowledgements from another host) is no answer: it can neither break the transfer off nor
+// pass for the converter's consent.
+TEST_P(EngineCommonTest, OnlyTheConvertersOwnAnswersCount) {
+    const bool sam4 = GetParam().engine == Engine::Sam4;
+    const struct {
+        const char* name;
+        std::function<std::vector<Bytes>(const Sent&)> fromElsewhere;
+        bool converterSilent;
+        TransferVerdict verdict;
+    } cases[] = {
+        {"one-byte junk before every answer",
+         [](const Sent&) { return std::vector<Bytes>(3, Bytes{0x42}); }, false,
+         TransferVerdict::Done},
+        {"forged acknowledgements to a silent converter",
+         [](const Sent& d) {
+             return std::vector<Bytes>{d.IsCommit() ? CommitAnswer(0x26) : Ack(d.Number())};
+         },
+         true, TransferVerdict::Failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_link = FakeLink{};
+        m_link.fromElsewhere = c.fromElsewhere;
+        if (c.converterSilent)
+            m_link.blockScripts[0] = {{}, {}, {}};
+        FakeProgress progress(m_link);
+        EXPECT_EQ(Run(FakeEnvironment(m_link), false, true, &progress),
+                  c.verdict == TransferVerdict::Done);
+        EXPECT_EQ(m_result.verdict, c.verdict) << m_result.reason;
+        EXPECT_EQ(progress.positions.back(), c.converterSilent ? 0 : 100);
+        EXPECT_EQ(m_link.Blocks().size(),
+                  c.converterSilent ? (sam4 ? 3u : 1u) : (sam4 ? 10u : 126u));
+    }
+    EXPECT_EQ(CountOf(m_log.Text(), "Invalid anser length"), 0u) << m_log.Text();
 }
 
 TEST_P(EngineCommonTest, WithoutRestartWaitNeitherPauseNorPing) {
@@ -198,6 +241,7 @@ class DelayedTransport : public IFirmwareTransport {
             std::this_thread::sleep_for(1ms);
             auto msg = std::make_unique<CMsg>();
             msg->data = std::move(answer);
+            msg->address = kTargetAddress;
             m_queue->Push(std::move(msg), m_signal);
             lock.lock();
         }

@@ -26,6 +26,7 @@ using Bytes = std::vector<uint8_t>;
 
 inline constexpr char kTarget[] = "198.18.1.7";
 inline constexpr uint32_t kTargetAddress = 0x070112C6; // 198.18.1.7, network order
+inline constexpr uint32_t kElsewhere = 0x090112C6;     // 198.18.1.9: another host on the port
 
 // One datagram as the engine sent it, its header fields read byte by byte and its payload
 // unscrambled with the seed it carries.
@@ -84,6 +85,8 @@ struct FakeLink {
     // script left gets the right acknowledgement. An empty answer list is silence.
     std::map<uint16_t, std::deque<std::vector<Bytes>>> blockScripts;
     std::deque<std::vector<Bytes>> commitScript;
+    // Datagrams that reach the port from kElsewhere at each send, before the converter answers.
+    std::function<std::vector<Bytes>(const Sent&)> fromElsewhere;
     bool openSucceeds = true;
     std::vector<Bytes> waitingAtOpen; // already in the queue when the engine looks first
     bool pingAnswers = true;
@@ -146,6 +149,9 @@ class FakeTransport : public IFirmwareTransport {
     bool Send(std::span<const uint8_t> datagram) override {
         m_link.sent.emplace_back(Bytes(datagram.begin(), datagram.end()));
         m_link.timeline.push_back("send");
+        if (m_link.fromElsewhere)
+            for (const Bytes& stray : m_link.fromElsewhere(m_link.sent.back()))
+                Push(stray, kElsewhere);
         for (const Bytes& answer : m_link.AnswersTo(m_link.sent.back()))
             Push(answer);
         return true;
@@ -157,10 +163,10 @@ class FakeTransport : public IFirmwareTransport {
     }
 
   private:
-    void Push(const Bytes& bytes) {
+    void Push(const Bytes& bytes, uint32_t from = kTargetAddress) {
         auto msg = std::make_unique<CMsg>();
         msg->data = bytes;
-        msg->address = kTargetAddress;
+        msg->address = from;
         m_queue->Push(std::move(msg), m_link.signalAnswers);
     }
 

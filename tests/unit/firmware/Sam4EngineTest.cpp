@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,11 +31,12 @@ class Sam4EngineTest : public ::testing::Test {
     bool Run(const Bytes& image, bool waitForRestart = false,
              IProgressDisplay* progress = nullptr) {
         CSam4Transfer transfer(FakeEnvironment(m_link));
-        return transfer.Run(kTarget, image, progress, waitForRestart, true);
+        return transfer.Run(kTarget, image, progress, waitForRestart, true, &m_result);
     }
 
     LogCapture m_log;
     FakeLink m_link;
+    TransferResult m_result;
 };
 
 struct LayoutCase {
@@ -118,7 +120,8 @@ TEST_F(Sam4EngineTest, ProgressRunsFromZeroTo99ThenHundredAndHidesTheText) {
 }
 
 // Answers to block 3 in turn; the block is sent again after each wrong one, at most three times,
-// and the transfer goes on whatever the third answer was.
+// and the transfer goes on whatever the third answer was. An acknowledgement of an earlier block
+// (a converter that repeats its answers) is no answer at all and costs no attempt.
 struct WrongAnswerCase {
     const char* name;
     std::vector<std::vector<Bytes>> answers;
@@ -131,11 +134,15 @@ TEST_F(Sam4EngineTest, WrongAnswersCostAnAttemptButNeverTheTransfer) {
     const std::string length = "Failure:Invalid anser length:";
     const WrongAnswerCase cases[] = {
         {"wrong echo three times",
-         {{Ack(2)}, {Ack(2)}, {Ack(2)}},
+         {{Ack(9)}, {Ack(9)}, {Ack(9)}},
          3,
-         {sequence + "block(send:3 got:2) cmd:1", sequence + "block(send:3 got:2) cmd:1",
-          sequence + "block(send:3 got:2) cmd:1"}},
-        {"wrong echo, then right", {{Ack(2)}}, 2, {sequence + "block(send:3 got:2) cmd:1"}},
+         {sequence + "block(send:3 got:9) cmd:1", sequence + "block(send:3 got:9) cmd:1",
+          sequence + "block(send:3 got:9) cmd:1"}},
+        {"wrong echo, then right", {{Ack(9)}}, 2, {sequence + "block(send:3 got:9) cmd:1"}},
+        {"earlier blocks' acknowledgements, then the right one",
+         {{Ack(2), Ack(0), Ack(2), Ack(3)}},
+         1,
+         {}},
         {"refused by answer command 0", {{Ack(3, 0)}}, 2, {sequence + "block(send:3 got:3) cmd:0"}},
         {"too long, yet a fitting acknowledgement",
          {{Resized(Ack(3), 20)}},
@@ -170,6 +177,9 @@ TEST_F(Sam4EngineTest, RefusedCommitFailsAfterThreeAttempts) {
     m_link.commitScript = {{CommitAnswer(0)}, {CommitAnswer(0)}, {CommitAnswer(0)}};
     FakeProgress progress(m_link);
     EXPECT_FALSE(Run(TestImage(4096, 2), true, &progress));
+    EXPECT_EQ(m_result.verdict, TransferVerdict::Failed);
+    EXPECT_EQ(m_result.reason,
+              "the converter refused the image: it answered the commit 3 times without consent");
     ASSERT_EQ(m_link.sent.size(), 4 + 3u);
     for (size_t i = 4; i < 7; ++i)
         EXPECT_TRUE(m_link.sent[i].IsCommit());
@@ -199,7 +209,7 @@ TEST_F(Sam4EngineTest, CommitAnswerOfAnotherLengthIsLoggedAndStillCounts) {
 
 // Two wrong answers and then silence: the third attempt's time-out ends the transfer (2 to 3 s).
 TEST_F(Sam4EngineTest, TimeoutOnTheThirdAttemptFailsEvenAfterAnswers) {
-    m_link.blockScripts[1] = {{Ack(0)}, {Ack(0)}, {}};
+    m_link.blockScripts[1] = {{Ack(5)}, {Ack(5)}, {}};
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(Run(TestImage(4096, 5)));
     const auto took = std::chrono::steady_clock::now() - start;
@@ -208,6 +218,50 @@ TEST_F(Sam4EngineTest, TimeoutOnTheThirdAttemptFailsEvenAfterAnswers) {
     const std::string text = m_log.Text();
     EXPECT_EQ(CountOf(text, ErrorLine("Failure:Timeout")), 1u) << text;
     EXPECT_EQ(CountOf(text, "Invalid block sequence"), 2u) << text;
+    EXPECT_EQ(m_result.verdict, TransferVerdict::Failed);
+    EXPECT_EQ(m_result.reason, "block 1 of 4 was not acknowledged (1 of 3 attempts without an "
+                               "answer)");
+}
+
+// The commit's acknowledgement can be lost on its way back, and a converter that took the image
+// restarts and refuses the commit when it comes again: unless every attempt was refused, the
+// engine waits for the restart (asked to or not) and leaves the verdict to the converter's
+// version. A late block acknowledgement answers no commit.
+TEST_F(Sam4EngineTest, TheCommitsVerdictIsLeftToTheVersionUnlessTheConverterRefused) {
+    const struct {
+        const char* name;
+        std::deque<std::vector<Bytes>> commitScript;
+        TransferVerdict verdict;
+        size_t commits;
+        const char* reason;
+    } cases[] = {
+        {"a late block acknowledgement, then consent",
+         {{Ack(3), CommitAnswer(0x26)}},
+         TransferVerdict::Done,
+         1,
+         ""},
+        {"acknowledgement lost, then refused as a repeat",
+         {{}, {CommitAnswer(0)}, {CommitAnswer(0)}},
+         TransferVerdict::Unconfirmed,
+         3,
+         "the commit was not acknowledged (1 of 3 attempts without an answer); the converter "
+         "answered echo after the restart wait"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_link = FakeLink{};
+        m_link.commitScript = c.commitScript;
+        EXPECT_EQ(Run(TestImage(4096, 2), false), c.verdict == TransferVerdict::Done);
+        EXPECT_EQ(m_result.verdict, c.verdict);
+        EXPECT_EQ(m_result.reason, c.reason);
+        size_t commits = 0;
+        for (const Sent& d : m_link.sent)
+            commits += d.IsCommit() ? 1 : 0;
+        EXPECT_EQ(commits, c.commits);
+        const bool waited = !TimelineFrom(m_link.timeline, "sleep 50").empty();
+        EXPECT_EQ(waited, c.verdict == TransferVerdict::Unconfirmed)
+            << "the restart wait, though the caller did not ask for it";
+    }
 }
 
 TEST_F(Sam4EngineTest, ImagesTooLargeForTheBlockNumbersAreRefused) {
