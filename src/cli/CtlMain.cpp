@@ -137,6 +137,11 @@ void AddFlash(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, Prog
                      "Seconds to wait for the converter, and again for its new firmware")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
+    flash
+        ->add_option("--attempts", a.flash.attempts,
+                     "Transfers to try in all: a failed one starts over from the first block")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100));
     verbs.push_back({flash, [&a, style, &out, &err] {
                          a.flash.waitForRestart = !a.noWaitRestart;
                          return RunFlash(a.port, a.flash, style, out, err);

@@ -7,6 +7,7 @@
 #include "cli/Target.h"
 #include "firmware/CConfigLANconverter.h"
 #include "firmware/EmbeddedImages.h"
+#include "firmware/TransferResult.h"
 #include "firmware/UdpFirmwareTransport.h"
 #include "protocol/ConverterText.h"
 
@@ -69,40 +70,51 @@ bool FindAndPlan(int32_t port, const Target& target, double seconds, LANconvDevi
     return true;
 }
 
-// Runs the engine the plan names on this thread; false after printing why it failed.
-bool Transfer(const LANconvDevice& record, const FlashPlan& plan, const FlashOptions& options,
-              ProgressStyle style, std::ostream& out, std::ostream& err) {
+// Runs the engine the plan names on this thread and says how it ended; prints the progress and
+// whether the transfer was confirmed.
+TransferResult Transfer(const LANconvDevice& record, const FlashPlan& plan,
+                        const FlashOptions& options, ProgressStyle style, std::ostream& out,
+                        TransferOutcome& outcome) {
     const std::string address = IpToText(record.dwSourceIp);
     TextProgress progress(out, style, plan.image.size());
     progress.SetWindowText(address + ": ");
     progress.SetShowText(true);
-    const bool done = plan.choice.engine == FirmwareEngine::Ltx
-                          ? CConfigLANconverter::UpdateLtxLANconverter(
-                                address, plan.image, &progress, options.waitForRestart, true)
-                          : CConfigLANconverter::UpdateSam4LANconverter(
-                                address, plan.image, &progress, options.waitForRestart, true);
+    TransferResult result;
+    if (plan.choice.engine == FirmwareEngine::Ltx)
+        CConfigLANconverter::UpdateLtxLANconverter(address, plan.image, &progress,
+                                                   options.waitForRestart, true, &result);
+    else
+        CConfigLANconverter::UpdateSam4LANconverter(address, plan.image, &progress,
+                                                    options.waitForRestart, true, &result);
     progress.Finish();
-    if (!done) {
-        const TransferOutcome outcome{progress.Started(), progress.Position(),
-                                      progress.BytesAt(progress.Position()), plan.image.size(),
-                                      options.waitForRestart};
-        Fail(err, TransferFailureReason(address, outcome));
-        return false;
-    }
-    out << "transfer done; " << address
-        << (options.waitForRestart ? " restarted and answers echo again" : " restarts now") << "\n";
-    return true;
+    outcome = {result.started, result.percent, progress.BytesAt(result.percent), plan.image.size(),
+               result.reason};
+    if (result.verdict == TransferVerdict::Done)
+        out << "transfer done; " << address
+            << (options.waitForRestart ? " restarted and answers echo again" : " restarts now")
+            << "\n";
+    else if (result.verdict == TransferVerdict::Unconfirmed)
+        out << "transfer not confirmed: " << result.reason << "; the firmware " << address
+            << " reports now decides\n";
+    return result;
 }
 
 // Discovers afresh, as the window does after an update, until the converter (known by its MAC
-// address) answers with a firmware version other than the one it had; the exit status.
-int Rediscover(int32_t port, const LANconvDevice& before, double seconds, std::ostream& out,
-               std::ostream& err) {
+// address) answers with a firmware version other than the one it had. True after printing the new
+// version; false with the reason in `failure`. `result` says how the transfer ended: Done, or
+// Unconfirmed, when the new version alone shows that the converter took the image.
+bool Rediscover(int32_t port, const LANconvDevice& before, double seconds,
+                const TransferResult& result, std::ostream& out, std::string& failure) {
     const std::string address = IpToText(before.dwSourceIp);
+    const std::string lead = result.verdict == TransferVerdict::Done
+                                 ? "the transfer was acknowledged, but "
+                                 : "the transfer was not confirmed (" + result.reason + "), and ";
     ConverterSession session(port);
     std::string why;
-    if (!session.Open(&why))
-        return Fail(err, "the transfer was acknowledged, but " + why + " to see the new firmware");
+    if (!session.Open(&why)) {
+        failure = lead + why + " to see the new firmware";
+        return false;
+    }
     const DeviceList& list = session.List();
     const auto reported = [&]() -> const LANconvDevice* {
         const std::optional<size_t> row = list.FindRowByMac(before.abyMac);
@@ -116,15 +128,19 @@ int Rediscover(int32_t port, const LANconvDevice& before, double seconds, std::o
     session.RunUntil(SecondsToMs(seconds), updated);
     if (updated()) {
         out << address << " now has firmware " << VersionText(reported()->dwFirmwareVersion)
+            << (result.verdict == TransferVerdict::Done
+                    ? ""
+                    : ": its new version confirms the update the transfer could not")
             << "\n";
-        return kExitSuccess;
+        return true;
     }
     const LANconvDevice* now = reported();
     if (now == nullptr || now->dwFirmwareVersion == 0)
-        return Fail(err, "the transfer was acknowledged, but " + address +
-                             " did not report its firmware within " + SecondsText(seconds));
-    return Fail(err, "the transfer was acknowledged, but " + address + " still reports firmware " +
-                         VersionText(now->dwFirmwareVersion) + " after " + SecondsText(seconds));
+        failure = lead + address + " did not report its firmware within " + SecondsText(seconds);
+    else
+        failure = lead + address + " still reports firmware " +
+                  VersionText(now->dwFirmwareVersion) + " after " + SecondsText(seconds);
+    return false;
 }
 
 } // namespace
@@ -151,9 +167,23 @@ int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std
         << VersionText(plan.imageVersion) << " (image " << plan.choice.imageId << ")"
         << (options.waitForRestart ? ", then waiting for its restart" : "") << "\n"
         << std::flush;
-    if (!Transfer(record, plan, options, style, out, err))
-        return kExitFailure;
-    return Rediscover(port, record, options.seconds, out, err);
+    const std::string address = IpToText(record.dwSourceIp);
+    for (int attempt = 1;; ++attempt) {
+        TransferOutcome outcome;
+        const TransferResult result = Transfer(record, plan, options, style, out, outcome);
+        std::string failure;
+        if (result.verdict == TransferVerdict::Failed)
+            failure = TransferFailureReason(address, outcome);
+        else if (Rediscover(port, record, options.seconds, result, out, failure))
+            return kExitSuccess;
+        if (attempt >= options.attempts)
+            return Fail(err, options.attempts > 1
+                                 ? failure + " (" + std::to_string(attempt) + " attempts)"
+                                 : failure);
+        out << "attempt " << attempt << " of " << options.attempts << " failed: " << failure
+            << "\nstarting over from the first block\n"
+            << std::flush;
+    }
 }
 
 } // namespace qarn::cli

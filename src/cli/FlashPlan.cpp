@@ -88,12 +88,10 @@ std::string TransferFailureReason(const std::string& target, const TransferOutco
         return "the transfer to " + target + " could not begin: UDP port " +
                std::to_string(UdpFirmwareTransport::kPort) +
                " could not be opened (is another program using it?)";
-    if (outcome.percent >= 100 && outcome.waitedForRestart)
-        return target + " took the image but did not answer echo after its restart";
     return "the transfer to " + target + " broke off at " + std::to_string(outcome.percent) +
            " % (" + std::to_string(outcome.bytesAtPercent) + " of " +
-           std::to_string(outcome.totalBytes) +
-           " bytes): the converter did not acknowledge; nothing more was sent";
+           std::to_string(outcome.totalBytes) + " bytes): " +
+           (outcome.reason.empty() ? "the converter did not acknowledge" : outcome.reason);
 }
 
 } // namespace qarn::cli

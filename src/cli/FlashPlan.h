@@ -30,21 +30,20 @@ bool PlanFlash(const LANconvDevice& record, const FirmwareModule* module, FlashP
                std::string* why);
 
 // How far a transfer that the engine reported as failed had come, as `flash` reports it: whether
-// it set a position at all (it does once its endpoint is open), the last percentage, and whether
-// it waited for the restart (a transfer that reached 100 % failed only in that wait).
+// it set a position at all (it does once its endpoint is open), the last percentage, and what the
+// engine said happened (TransferResult::reason).
 struct TransferOutcome {
     bool started = false;
     int32_t percent = 0;
     uint64_t bytesAtPercent = 0;
     uint64_t totalBytes = 0;
-    bool waitedForRestart = false;
+    std::string reason;
 };
 
 // The one-line reason for a failed transfer to `target` ("198.18.1.2"):
-//     not started      -> "the transfer to 198.18.1.2 could not begin: UDP port 58009 ..."
-//     100 %, waited    -> "198.18.1.2 took the image but did not answer echo after its restart"
-//     otherwise        -> "the transfer to 198.18.1.2 broke off at 40 % (52428 of 131072
-//                          bytes): the converter did not acknowledge; nothing more was sent"
+//     not started -> "the transfer to 198.18.1.2 could not begin: UDP port 58009 ..."
+//     otherwise   -> "the transfer to 198.18.1.2 broke off at 40 % (52428 of 131072 bytes):
+//                     block 248 (63 of 126) was not acknowledged (no answer within 2.5 s)"
 std::string TransferFailureReason(const std::string& target, const TransferOutcome& outcome);
 
 } // namespace qarn::cli

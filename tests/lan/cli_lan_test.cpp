@@ -370,7 +370,10 @@ const json kFlashFleet = json::parse(R"({
     {"ip": "198.18.1.3", "kind": "extended", "version": "6.0.0.0", "delay_ms": [300, 600]},
     {"ip": "198.18.1.4", "kind": "blocks", "delay_ms": [300, 600]},
     {"ip": "198.18.1.5", "kind": "standard", "version": "2.4.9.3",
-     "misbehave": {"silent_from_block": 100}}
+     "misbehave": {"silent_from_block": 100}},
+    {"ip": "198.18.1.6", "kind": "standard", "version": "2.4.9.3",
+     "misbehave": {"wrong_ack_length": {"block": 8, "times": 3, "length": 20}}},
+    {"ip": "198.18.1.7", "kind": "extended", "misbehave": {"commit_ack_lost": true}}
   ]})");
 
 class CliFlashLanTest : public CliLanTest {
@@ -512,7 +515,8 @@ TEST_F(CliFlashLanTest, ConverterSilentMidTransferFailsWithTheReason) {
     EXPECT_EQ(run.status, 1);
     // Block 96 was the last one acknowledged: 96 * 1000 / 4980 -> 19 %.
     EXPECT_EQ(run.err, "qarn-converter-ctl: the transfer to 198.18.1.5 broke off at 19 % (24903 of "
-                       "131072 bytes): the converter did not acknowledge; nothing more was sent\n");
+                       "131072 bytes): block 100 (26 of 126) was not acknowledged (no answer "
+                       "within 2.5 s)\n");
     EXPECT_NE(run.out.find("\n198.18.1.5: 10 % (13107 of 131072 bytes)\n"), std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.find("transfer done"), std::string::npos) << run.out;
@@ -523,6 +527,42 @@ TEST_F(CliFlashLanTest, ConverterSilentMidTransferFailsWithTheReason) {
         << "block 100 once, nothing after it";
     EXPECT_EQ(sent.size(), 26u) << "blocks 0, 4, ... 100";
     EXPECT_EQ(SimState("198.18.1.5").value("version", ""), "2.4.9.3");
+}
+
+// The fixed layout stops at its third answer of a wrong length to block 8; the second transfer,
+// from the first block, finds the converter well.
+TEST_F(CliFlashLanTest, AFailedTransferStartsOverWhenAttemptsAreLeft) {
+    StartFlashSim();
+    const Output run =
+        Ctl({"flash", "198.18.1.6", "--allow-placeholder-images", "--attempts", "2"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("attempt 1 of 2 failed: the transfer to 198.18.1.6 broke off at 0 % (0 "
+                           "of 131072 bytes): block 8 (3 of 126) was not acknowledged (3 answers "
+                           "of a wrong length)\nstarting over from the first block\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("198.18.1.6 now has firmware 2.4.10.23\n"), std::string::npos)
+        << run.out;
+    const std::vector<json> sent = ToolFirmware("198.18.1.6");
+    EXPECT_EQ(sent.size(), 2 + 3 + 126u) << "blocks 0 and 4, block 8 three times, then all anew";
+    EXPECT_EQ(SimState("198.18.1.6").value("version", ""), "2.4.10.23");
+}
+
+// The converter takes the image but its acknowledgement of the commit is lost: the converter
+// restarts with the image and then refuses the commit when it comes again. The version it reports
+// afterwards decides, and the output says so.
+TEST_F(CliFlashLanTest, ALostCommitAcknowledgementIsDecidedByTheNewVersion) {
+    StartFlashSim();
+    const Output run = Ctl({"flash", "198.18.1.7", "--allow-placeholder-images"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("transfer not confirmed: the commit was not acknowledged ("),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("198.18.1.7 now has firmware 3.2.62.11: its new version confirms the "
+                           "update the transfer could not\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(EventsNamed(ReadEvents(m_log), "restart_end").size(), 1u);
 }
 
 } // namespace

@@ -159,27 +159,28 @@ TEST(FlashPlanImageTest, ProgramImagesAreWiredByTheImageChoice) {
     }
 }
 
-TEST(TransferFailureReasonTest, SaysHowFarTheTransferCame) {
+TEST(TransferFailureReasonTest, SaysHowFarTheTransferCameAndWhatHappened) {
     const struct {
         const char* name;
         TransferOutcome outcome;
         const char* reason;
     } cases[] = {
         {"endpoint not opened",
-         {false, 0, 0, 131072, true},
+         {false, 0, 0, 131072, "the transfer's endpoint could not be opened"},
          "the transfer to 198.18.1.2 could not begin: UDP port 58009 could not be opened (is "
          "another program using it?)"},
         {"silent at the first block",
-         {true, 0, 0, 148972, true},
-         "the transfer to 198.18.1.2 broke off at 0 % (0 of 148972 bytes): the converter did not "
-         "acknowledge; nothing more was sent"},
-        {"silent halfway",
-         {true, 40, 52428, 131072, false},
-         "the transfer to 198.18.1.2 broke off at 40 % (52428 of 131072 bytes): the converter did "
-         "not acknowledge; nothing more was sent"},
-        {"did not come back",
-         {true, 100, 148972, 148972, true},
-         "198.18.1.2 took the image but did not answer echo after its restart"},
+         {true, 0, 0, 148972,
+          "block 0 of 146 was not acknowledged (3 of 3 attempts without an "
+          "answer)"},
+         "the transfer to 198.18.1.2 broke off at 0 % (0 of 148972 bytes): block 0 of 146 was not "
+         "acknowledged (3 of 3 attempts without an answer)"},
+        {"refused commit",
+         {true, 99, 147456, 148972,
+          "the converter refused the image: it answered the commit 3 "
+          "times without consent"},
+         "the transfer to 198.18.1.2 broke off at 99 % (147456 of 148972 bytes): the converter "
+         "refused the image: it answered the commit 3 times without consent"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
