@@ -8,8 +8,8 @@ namespace qarn {
 // for the converter's restart.
 class ConverterFirmwareTransfer : public IFirmwareTransfer {
   public:
-    bool Run(FirmwareEngine engine, const std::string& target, std::span<const uint8_t> image,
-             IProgressDisplay* progress) override;
+    TransferResult Run(FirmwareEngine engine, const std::string& target,
+                       std::span<const uint8_t> image, IProgressDisplay* progress) override;
 };
 
 } // namespace qarn

@@ -2,6 +2,7 @@
 
 #include "firmware/FirmwareImages.h"
 #include "firmware/IProgressDisplay.h"
+#include "firmware/TransferResult.h"
 #include "net/CMsgQueue.h"
 #include "protocol/ConfigurationWrite.h"
 #include "protocol/DeviceList.h"
@@ -28,10 +29,11 @@ class IFirmwareTransfer {
   public:
     virtual ~IFirmwareTransfer() = default;
 
-    // `target` is the converter's address as text ("198.18.1.7"); true when the converter took
-    // the image and came back.
-    virtual bool Run(FirmwareEngine engine, const std::string& target,
-                     std::span<const uint8_t> image, IProgressDisplay* progress) = 0;
+    // `target` is the converter's address as text ("198.18.1.7"). Done when the converter took
+    // the image and came back; Unconfirmed when its last acknowledgement never came (the version
+    // it reports afterwards decides); Failed when it does not hold the image.
+    virtual TransferResult Run(FirmwareEngine engine, const std::string& target,
+                               std::span<const uint8_t> image, IProgressDisplay* progress) = 0;
 };
 
 // What the main window needs from the program around it. The application fills it with its

@@ -90,7 +90,7 @@ void FirmwareUpdateRun::WaitForQuiet(QObject* context) {
         m_beforeTransfer();
     Done done = m_done;
     if (!Start(std::move(done)) && m_done)
-        m_done(false);
+        m_done(TransferResult{});
 }
 
 void FirmwareUpdateRun::Join() {
@@ -100,9 +100,9 @@ void FirmwareUpdateRun::Join() {
 
 void FirmwareUpdateRun::Run() {
     platform::AddAlternateSignalStack();
-    const bool succeeded = m_transfer.Run(m_engine, m_target, m_image, &m_progress);
+    const TransferResult result = m_transfer.Run(m_engine, m_target, m_image, &m_progress);
     if (m_done)
-        m_done(succeeded);
+        m_done(result);
 }
 
 } // namespace qarn

@@ -51,7 +51,7 @@ class FirmwareUpdateRun {
 
     // Called when the transfer has ended, with its result: on the transfer's thread, or at once
     // when no thread could be started; the window posts it to its own thread from here.
-    using Done = std::function<void(bool succeeded)>;
+    using Done = std::function<void(const TransferResult& result)>;
     using LastAnswer = std::function<std::chrono::steady_clock::time_point()>;
 
     FirmwareUpdateRun(IFirmwareTransfer& transfer, FirmwareEngine engine, std::string target,

@@ -53,6 +53,11 @@ constexpr unsigned kTextProgress = 733;
 constexpr unsigned kTextUpdateFailed = 3736;
 constexpr unsigned kTextUpdateDone = 3739;
 constexpr unsigned kTextPlaceholderImages = 3740;
+// An update whose last acknowledgement never came is decided by the firmware version the
+// converter reports once it is listed again; it has this long to show up (it has restarted by
+// then, the engine waited for that).
+constexpr std::chrono::seconds kConfirmLimit{20};
+constexpr int kConfirmLookMs = 200;
 constexpr std::array<unsigned, DeviceList::kColumnCount> kColumnHeadings = {16000, 16001, 16002,
                                                                             16004};
 
@@ -664,7 +669,7 @@ bool QarnTeskConverterConfigDlg::StartFirmwareUpdate(uint32_t imageId) {
     const FirmwareImageInfo* info = FindFirmwareImageInfo(imageId);
     if (info == nullptr || !IsUpdatableVersion(m_pCurrent->dwFirmwareVersion)) {
         m_services.endpoint->Close();
-        FinishFirmwareUpdate(false);
+        FinishFirmwareUpdate(TransferResult{});
         return true;
     }
     m_firmwareRun = std::make_unique<FirmwareUpdateRun>(*m_services.firmware, info->engine,
@@ -672,36 +677,69 @@ bool QarnTeskConverterConfigDlg::StartFirmwareUpdate(uint32_t imageId) {
                                                         std::move(m_firmwareImage), m_progress);
     m_firmwareRun->StartWhenQuiet(
         this, [this] { return m_feeder->LastAnswerAt(); }, [this] { m_services.endpoint->Close(); },
-        [this](bool succeeded) {
+        [this](const TransferResult& result) {
             QMetaObject::invokeMethod(
-                this, [this, succeeded] { FinishFirmwareUpdate(succeeded); }, Qt::QueuedConnection);
+                this, [this, result] { FinishFirmwareUpdate(result); }, Qt::QueuedConnection);
         });
     return true;
 }
 
-void QarnTeskConverterConfigDlg::FinishFirmwareUpdate(bool succeeded) {
+void QarnTeskConverterConfigDlg::FinishFirmwareUpdate(const TransferResult& result) {
     if (m_firmwareRun) {
         m_firmwareRun->Join();
         m_firmwareRun.reset();
     }
     m_firmwareImage.clear();
-    if (succeeded)
-        ShowMessage(ResourceString(kTextUpdateDone), QMessageBox::Information);
-    else
-        ShowMessage(ResourceString(kTextUpdateFailed), QMessageBox::Critical);
+    if (result.verdict != TransferVerdict::Done && IsWarningLogEnabled())
+        LogWarning(
+            "QarnTeskConverterConfigDlg::FirmwareUpdateThread: " +
+            IpToText(m_pCurrent->dwSourceIp) + ": " +
+            (result.verdict == TransferVerdict::Unconfirmed ? "not confirmed: " : "failed: ") +
+            result.reason);
     if (m_progress != nullptr) {
         m_progress->SetPos(0);
         m_progress->SetShowText(false);
         m_progress->SetWindowText(QString());
         m_progress->repaint();
     }
+    // Discovery resumes on an empty list; the window stays locked until the result is told.
     m_services.endpoint->Open();
     m_bSelected = false;
     m_listView->selectionModel()->clearSelection();
     EmptyList();
-    m_bBusy = false;
     m_pDiscoveryTimer->start();
     m_pSelectionTimer->start();
+    if (result.verdict != TransferVerdict::Unconfirmed) {
+        TellFirmwareResult(result.verdict == TransferVerdict::Done);
+        return;
+    }
+    // The last acknowledgement never came, but the converter may well have taken the image: the
+    // firmware version it reports once it is listed again decides.
+    m_updated = *m_pCurrent;
+    m_confirmUntil = std::chrono::steady_clock::now() + kConfirmLimit;
+    ConfirmByVersion();
+}
+
+void QarnTeskConverterConfigDlg::ConfirmByVersion() {
+    const std::optional<size_t> row = m_list.FindRowByMac(m_updated.abyMac);
+    const LANconvDevice* now = row ? m_list.GetRecord(*row) : nullptr;
+    if (now != nullptr && now->bComplete && now->dwFirmwareVersion != 0) {
+        TellFirmwareResult(now->dwFirmwareVersion != m_updated.dwFirmwareVersion);
+        return;
+    }
+    if (std::chrono::steady_clock::now() >= m_confirmUntil) {
+        TellFirmwareResult(false);
+        return;
+    }
+    QTimer::singleShot(kConfirmLookMs, this, [this] { ConfirmByVersion(); });
+}
+
+void QarnTeskConverterConfigDlg::TellFirmwareResult(bool succeeded) {
+    if (succeeded)
+        ShowMessage(ResourceString(kTextUpdateDone), QMessageBox::Information);
+    else
+        ShowMessage(ResourceString(kTextUpdateFailed), QMessageBox::Critical);
+    m_bBusy = false;
     // Unlocked at once: waiting for the first answer would leave the window locked (and
     // impossible to close) when no converter answers any more.
     UpdateControls();

@@ -161,7 +161,11 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     // own handling of a click or a commit); `icon` is a QMessageBox::Icon.
     void PostMessage(const QString& text, int icon);
     void ShowMessage(const QString& text, int icon);
-    void FinishFirmwareUpdate(bool succeeded);
+    // The steps after the transfer: discovery resumed on an empty list, the result told (an
+    // unconfirmed transfer once the converter reports its version), the window unlocked.
+    void FinishFirmwareUpdate(const TransferResult& result);
+    void ConfirmByVersion();
+    void TellFirmwareResult(bool succeeded);
     void EmptyList();
     // Makes a copy of the record of `row` the working record and fills the editor with it;
     // unless `again`, not when that converter is the one being edited already.
@@ -196,6 +200,8 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     // The running firmware update, from the end of the settling wait to its clean-up.
     std::unique_ptr<FirmwareUpdateRun> m_firmwareRun;
     std::vector<uint8_t> m_firmwareImage;
+    LANconvDevice m_updated; // the converter being updated, as it was
+    std::chrono::steady_clock::time_point m_confirmUntil;
 
     // The editor's records: the working record always points at m_selCopy or m_manual.
     LANconvDevice m_selCopy;

@@ -81,7 +81,7 @@ TEST_F(MainWindowTest, TheUpdateRunsOnItsOwnThreadWithTheWindowLocked) {
     EXPECT_TRUE(m_stored.empty());
     EXPECT_FALSE(m_window->StartFirmwareUpdate(kImageIdSam4)) << "one update at a time";
 
-    m_transfer.Release(true);
+    m_transfer.Release(TransferVerdict::Done);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_window->IsBusy(); }, 5000));
     const std::vector<QString> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
@@ -108,7 +108,7 @@ TEST_F(MainWindowTest, AFailedUpdateSaysItCanBeStartedAgain) {
         [&] { return m_transfer.WaitRunning(std::chrono::milliseconds(0)); }, 10000));
     EXPECT_EQ(m_transfer.Engine(), FirmwareEngine::Ltx);
     EXPECT_EQ(m_transfer.ImageSize(), kLtxImageSize);
-    m_transfer.Release(false);
+    m_transfer.Release(TransferVerdict::Failed);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_window->IsBusy(); }, 5000));
     const std::vector<QString> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
@@ -117,6 +117,31 @@ TEST_F(MainWindowTest, AFailedUpdateSaysItCanBeStartedAgain) {
     EXPECT_TRUE(m_endpoint.open);
     EXPECT_EQ(Model().rowCount(), 0);
     EXPECT_TRUE(Button(QarnTeskConverterConfigDlg::kIdClose)->isEnabled());
+}
+
+TEST_F(MainWindowTest, AnUnconfirmedUpdateIsDecidedByTheVersionTheConverterReportsAfterwards) {
+    for (const bool tookIt : {true, false}) {
+        SCOPED_TRACE(tookIt);
+        const uint32_t before = 3010000;
+        Converter(kFirstConverter, Extended(1, before));
+        ClickRow(0);
+        Click(QarnTeskConverterConfigDlg::kIdFirmware);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return m_transfer.WaitRunning(std::chrono::milliseconds(0)); }, 10000));
+        m_transfer.Release(TransferVerdict::Unconfirmed);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m_endpoint.open; }, 5000));
+        Settle();
+        EXPECT_TRUE(m_window->IsBusy()) << "locked until the converter tells";
+        EXPECT_TRUE(TakeMessages().empty());
+
+        Converter(kFirstConverter, Extended(1, tookIt ? 3026211 : before));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_window->IsBusy(); }, 5000));
+        const std::vector<QString> messages = TakeMessages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].startsWith(QStringLiteral("The firmware update is complete")),
+                  tookIt);
+        m_transfer.Reset();
+    }
 }
 
 class PlaceholderImagesTest : public MainWindowTest {

@@ -39,8 +39,8 @@ namespace qarn::test {
 // A transfer that reports progress and then waits until the test lets it end with a result.
 class HeldTransfer : public IFirmwareTransfer {
   public:
-    bool Run(FirmwareEngine engine, const std::string& target, std::span<const uint8_t> image,
-             IProgressDisplay* progress) override {
+    TransferResult Run(FirmwareEngine engine, const std::string& target,
+                       std::span<const uint8_t> image, IProgressDisplay* progress) override {
         std::unique_lock<std::mutex> lock(m_lock);
         m_ran = true;
         m_engine = engine;
@@ -51,18 +51,27 @@ class HeldTransfer : public IFirmwareTransfer {
         lock.lock();
         m_started.notify_all();
         m_release.wait_for(lock, std::chrono::seconds(20), [&] { return m_released; });
-        return m_result;
+        TransferResult result;
+        result.verdict = m_verdict;
+        result.reason = m_verdict == TransferVerdict::Done ? "" : "held by the test";
+        return result;
     }
     // Waits until the transfer runs; false after `limit`.
     bool WaitRunning(std::chrono::milliseconds limit) {
         std::unique_lock<std::mutex> lock(m_lock);
         return m_started.wait_for(lock, limit, [&] { return m_ran; });
     }
-    void Release(bool result) {
+    void Release(TransferVerdict verdict) {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_result = result;
+        m_verdict = verdict;
         m_released = true;
         m_release.notify_all();
+    }
+    // Ready for another transfer.
+    void Reset() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_ran = false;
+        m_released = false;
     }
     FirmwareEngine Engine() {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -83,7 +92,7 @@ class HeldTransfer : public IFirmwareTransfer {
     std::condition_variable m_started;
     std::condition_variable m_release;
     bool m_released = false;
-    bool m_result = false;
+    TransferVerdict m_verdict = TransferVerdict::Failed;
     FirmwareEngine m_engine = FirmwareEngine::Ltx;
     std::string m_target;
     size_t m_imageSize = 0;
