@@ -21,7 +21,7 @@ namespace qarn {
 
 namespace {
 
-using platform::NamedMutex;
+using platform::FileMutex;
 
 // The status a timed-out wait reports on the debug output, the same number log readers know.
 constexpr int kWaitTimeout = 258;
@@ -42,6 +42,12 @@ std::string FileStem(const std::string& moduleBaseName) {
     return moduleBaseName.substr(0, moduleBaseName.find('.'));
 }
 
+// "Global\\tool.exe" -> "tool.exe.lock": the mutex name without its namespace.
+std::string LockFileName(const std::string& mutexName) {
+    const size_t slash = mutexName.rfind('\\');
+    return mutexName.substr(slash == std::string::npos ? 0 : slash + 1) + ".lock";
+}
+
 std::string RotationSuffix() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -53,17 +59,18 @@ std::string RotationSuffix() {
 
 } // namespace
 
-// The named mutex is no fair lock: a thread that has just released it takes it again before a
-// woken waiter gets to run, so with several writing threads some waiters starve past their 10 ms
-// and lose their lines. This queue hands the turn at the named mutex to the threads of this
-// process strictly in order of arrival; then only one thread per process competes for the named
-// mutex itself. The 10 ms bound covers the wait here and there together.
+// The lock file's lock belongs to the process's one open file, not to a thread, and it is no fair
+// lock between processes either. This queue hands the turn at it to the threads of this process
+// strictly in order of arrival (a thread that has just let go cannot take it again before a
+// waiter that was there first), so that only one thread per process competes for the lock
+// itself. The 10 ms bound covers the wait here and there together.
 class CFileLogger::WriterQueue {
   public:
     using Clock = std::chrono::steady_clock;
 
     // True when it is this thread's turn before `deadline`. The thread whose turn it is may enter
-    // again (the named mutex is recursive, so is this).
+    // again, as a kernel mutex lets its owner lock again; only the outermost turn takes the lock
+    // file's lock (IsOutermost).
     bool Enter(Clock::time_point deadline) {
         std::unique_lock lock(m_lock);
         const auto self = std::this_thread::get_id();
@@ -81,6 +88,12 @@ class CFileLogger::WriterQueue {
             return true; // Leave made this thread the owner
         std::erase(m_waiting, &me);
         return false;
+    }
+
+    // Called by the thread whose turn it is: this turn is not inside another one of its own.
+    bool IsOutermost() {
+        std::lock_guard lock(m_lock);
+        return m_depth == 1;
     }
 
     void Leave() {
@@ -127,13 +140,26 @@ CFileLogger::CFileLogger()
       m_strErrorPrefix("ERROR   - ") {
     const auto moduleName = platform::GetModuleBaseName();
     m_strMutexName = moduleName ? "Global\\" + *moduleName : std::string(kFallbackMutexName);
-    // On failure the mutex stays closed: every acquisition then fails and its line is dropped.
-    if (m_mutex.Create(m_strMutexName) == NamedMutex::CreateResult::AlreadyExists) {
+    if (!BuildLogFilePath())
+        return;
+    // The lock file lives beside the log, so it is needed only when there is one. On failure the
+    // mutex stays closed: every acquisition then fails and its line is dropped.
+    m_strLockFilePath =
+        m_strLogFilePath.substr(0, m_strLogFilePath.rfind('/') + 1) + LockFileName(m_strMutexName);
+    switch (m_mutex.Open(m_strLockFilePath)) {
+    case FileMutex::OpenResult::AlreadyExists:
         platform::OutputDebugString("CFileLogger::CFileLogger(): Info: '" + m_strMutexName +
                                     "' Mutex already exists\n");
+        break;
+    case FileMutex::OpenResult::Failed:
+        platform::OutputDebugString("CFileLogger::CFileLogger(): Error: '" + m_strLockFilePath +
+                                    "' cannot be used as the lock file: " + std::to_string(errno) +
+                                    "\n");
+        break;
+    case FileMutex::OpenResult::Created:
+        break;
     }
-    if (BuildLogFilePath())
-        RotateIfNeeded();
+    RotateIfNeeded();
 }
 
 void CFileLogger::SetSettingsReadHook(void (*hook)()) {
@@ -146,6 +172,7 @@ CFileLogger::~CFileLogger() {
                                     "' Mutex failed with error: " + std::to_string(errno) + "\n");
     }
     m_strLogFilePath.clear();
+    m_strLockFilePath.clear();
     m_strMutexName.clear();
     m_config.Reset();
 }
@@ -230,19 +257,20 @@ std::string CFileLogger::FormatTimestamp() const {
 bool CFileLogger::IsMutexFree() {
     using namespace std::chrono;
     const auto deadline = WriterQueue::Clock::now() + milliseconds(kMutexWaitMs);
-    NamedMutex::LockResult result = NamedMutex::LockResult::Timeout;
+    FileMutex::LockResult result = FileMutex::LockResult::Timeout;
     if (m_writers->Enter(deadline)) {
+        if (!m_writers->IsOutermost())
+            return true; // the lock is this thread's already
         // What is left of the 10 ms, rounded up so that the whole wait is never shorter.
         const auto left = ceil<milliseconds>(deadline - WriterQueue::Clock::now());
         result = m_mutex.TimedLock(static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
-        if (result == NamedMutex::LockResult::Acquired ||
-            result == NamedMutex::LockResult::Abandoned)
+        if (result == FileMutex::LockResult::Acquired)
             return true;
         const int error = errno;
         m_writers->Leave();
         errno = error;
     }
-    const int code = result == NamedMutex::LockResult::Timeout ? kWaitTimeout : errno;
+    const int code = result == FileMutex::LockResult::Timeout ? kWaitTimeout : errno;
     platform::OutputDebugString("CFileLogger::IsMutexFree(): WaitForSingleObject() returns: " +
                                 std::to_string(code) + "\n");
     return false;
@@ -255,8 +283,14 @@ bool CFileLogger::FreeMutex() {
 }
 
 void CFileLogger::ReleaseMutex() {
-    const bool released = m_mutex.Unlock();
-    const int error = errno;
+    // Let go of the lock before the turn, so that the next thread of this process never finds it
+    // still held by its own process's file.
+    bool released = true;
+    int error = 0;
+    if (m_writers->IsOutermost()) {
+        released = m_mutex.Unlock();
+        error = errno;
+    }
     m_writers->Leave();
     if (!released) {
         errno = error;
@@ -290,7 +324,7 @@ bool CFileLogger::RotateLocked() {
     // again.
     if (!platform::MoveFileNoReplace(m_strLogFilePath, rotated))
         return false;
-    return platform::TouchFile(m_strLogFilePath);
+    return platform::CreateNewFile(m_strLogFilePath);
 }
 
 void CFileLogger::AppendToFile(const std::u16string& line) {

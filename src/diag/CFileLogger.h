@@ -1,7 +1,7 @@
 #pragma once
 
 #include "diag/DiagnosticsConfiguration.h"
-#include "platform/NamedMutex.h"
+#include "platform/FileMutex.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,21 +14,24 @@
 namespace qarn {
 
 // The program's one log file: UTF-16LE lines in <logFolder>/<program stem>.txt, shared by every
-// process of the same program file through the named mutex "Global\" + program file name. The
-// diagnostics settings are read once, at construction; without valid settings nothing is written
-// and no file is made. The logger tells of its own troubles only on the debug output.
+// process of the same program file through the mutex "Global\" + program file name. The mutex is
+// the lock file <logFolder>/<program file name>.lock (platform::FileMutex): a lock the kernel
+// keeps, so no other user can write its state or hold it, and a process that dies holding it lets
+// go. The log file itself is only ever a regular file of this user, never reached through a link.
+// The diagnostics settings are read once, at construction; without valid settings nothing is
+// written and no file is made. The logger tells of its own troubles only on the debug output.
 //
 // One line, e.g. an INFO line "abc" of thread 0xf3c at 14:05:09.042 on 8 March 2017:
 //     [0x00000f3c] 2017.03.08 14:05:09.042 - INFO    - abc<CR><LF>
 // ERROR lines end in LF alone. A file that is empty gets the byte-order mark FF FE first.
 //
 // After construction the fields are only read, so any thread may log without an in-process lock;
-// each line takes the named mutex (at most 10 ms wait, else the line is dropped).
+// each line takes the mutex (at most 10 ms wait, else the line is dropped).
 class CFileLogger : private boost::noncopyable {
   public:
     // Files reaching this size (bytes) are moved aside before the next line.
     static constexpr int64_t kRotateSize = 8388608;
-    // Longest wait (ms) for the named mutex; a line that cannot get it in time is dropped.
+    // Longest wait (ms) for the mutex; a line that cannot get it in time is dropped.
     static constexpr uint32_t kMutexWaitMs = 10;
 
     CFileLogger();
@@ -52,8 +55,8 @@ class CFileLogger : private boost::noncopyable {
     void Warning(const std::string& text);
     void Error(const std::string& text);
 
-    // Takes the named mutex, waiting at most kMutexWaitMs; true when the caller now owns it (also
-    // when a dead owner abandoned it).
+    // Takes the mutex, waiting at most kMutexWaitMs; true when the caller now owns it (also when
+    // a dead owner left it).
     bool IsMutexFree();
     // Tells the debug output that releasing the mutex failed; always false.
     bool FreeMutex();
@@ -75,6 +78,8 @@ class CFileLogger : private boost::noncopyable {
 
     const std::string& LogFilePath() const { return m_strLogFilePath; }
     const std::string& MutexName() const { return m_strMutexName; }
+    // The mutex's lock file beside the log; empty while logging is off.
+    const std::string& LockFilePath() const { return m_strLockFilePath; }
     const DiagnosticsConfiguration& Configuration() const { return m_config; }
 
     // Runs `hook` on the building thread right after the settings were read during construction,
@@ -97,7 +102,8 @@ class CFileLogger : private boost::noncopyable {
     void ReleaseMutex();
 
     std::string m_strLogFilePath;
-    platform::NamedMutex m_mutex;
+    std::string m_strLockFilePath;
+    platform::FileMutex m_mutex;
     std::unique_ptr<WriterQueue>
         m_writers; // this process's turns at m_mutex, first come first served
     std::string m_strMutexName;

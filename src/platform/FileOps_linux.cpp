@@ -11,6 +11,9 @@ namespace qarn::platform {
 
 namespace {
 
+// Files the program makes for itself and others to read: never writable by other users.
+constexpr mode_t kNewFileMode = 0644;
+
 // The loop of both helpers: put(from, left, done) writes up to `left` bytes from `from`, which
 // lies `done` bytes into the data, and returns what write returns.
 template <typename Put>
@@ -51,9 +54,33 @@ bool PathExists(const std::string& path) {
 
 std::optional<int64_t> FileSize(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0)
+    if (lstat(path.c_str(), &info) != 0)
         return std::nullopt;
     return static_cast<int64_t>(info.st_size);
+}
+
+int OpenOwnRegularFile(const std::string& path, int flags, unsigned mode) {
+    const bool truncate = (flags & O_TRUNC) != 0;
+    const int fd = open(path.c_str(), (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                        static_cast<mode_t>(mode));
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    int refusal = 0;
+    if (fstat(fd, &info) != 0)
+        refusal = errno;
+    else if (!S_ISREG(info.st_mode))
+        refusal = EINVAL;
+    else if (info.st_uid != geteuid())
+        refusal = EPERM;
+    else if (truncate && ftruncate(fd, 0) != 0)
+        refusal = errno;
+    if (refusal != 0) {
+        close(fd);
+        errno = refusal;
+        return -1;
+    }
+    return fd;
 }
 
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
@@ -73,8 +100,9 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to) {
     return true;
 }
 
-bool TouchFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+bool CreateNewFile(const std::string& path) {
+    const int fd =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
     if (fd < 0)
         return false;
     return close(fd) == 0;
@@ -86,7 +114,7 @@ AppendFile::~AppendFile() {
 
 bool AppendFile::Open(const std::string& path) {
     Close();
-    m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    m_fd = OpenOwnRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, kNewFileMode);
     return m_fd >= 0;
 }
 
@@ -100,7 +128,7 @@ int64_t AppendFile::Size() const {
 bool AppendFile::IsStill(const std::string& path) const {
     struct stat byName {};
     struct stat held {};
-    return m_fd >= 0 && stat(path.c_str(), &byName) == 0 && fstat(m_fd, &held) == 0 &&
+    return m_fd >= 0 && lstat(path.c_str(), &byName) == 0 && fstat(m_fd, &held) == 0 &&
            byName.st_dev == held.st_dev && byName.st_ino == held.st_ino;
 }
 

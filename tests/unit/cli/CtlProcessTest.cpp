@@ -1,4 +1,4 @@
-#include "platform/NamedMutex.h"
+#include "platform/FileMutex.h"
 #include "support/TempDir.h"
 
 #include <array>
@@ -42,9 +42,9 @@ TEST(CtlProcessTest, ExitStatusesOfTheProgram) {
     // Another copy of the program "running": it holds the log mutex, whose logger then remarks on
     // the debug output that the mutex exists. That remark must not reach standard error, where
     // each failure has exactly one line.
-    qarn::platform::NamedMutex otherCopy;
-    ASSERT_NE(otherCopy.Create("Global\\qarn-converter-ctl"),
-              qarn::platform::NamedMutex::CreateResult::Failed);
+    qarn::platform::FileMutex otherCopy;
+    ASSERT_NE(otherCopy.Open(logs + "/qarn-converter-ctl.lock"),
+              qarn::platform::FileMutex::OpenResult::Failed);
 
     const struct {
         const char* name;

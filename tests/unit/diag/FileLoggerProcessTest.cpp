@@ -1,13 +1,16 @@
 #include "helpers/LogTestSupport.h"
-#include "platform/NamedMutex.h"
+#include "platform/FileMutex.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <regex>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -116,10 +119,12 @@ TEST_F(FileLoggerProcessTest, ProgramFileNameGivesLogFileAndMutex) {
         ASSERT_EQ(file.lines.size(), 1u);
         EXPECT_NE(file.lines[0].find("driver run pid"), std::string::npos);
     }
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_logs))
-        ++files;
-    EXPECT_EQ(files, 3u) << "one file per program name, nothing else";
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(m_logs))
+        files.insert(entry.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"tool.txt", "tool.exe.lock", "my.txt",
+                                            "my.tool.exe.lock", "tool2.txt", "tool2.exe.lock"}))
+        << "per program name a log file and its mutex's lock file, nothing else";
 }
 
 TEST_F(FileLoggerProcessTest, BusyMutexDropsTheLineAndSaysSoOnTheDebugOutput) {
@@ -130,9 +135,10 @@ TEST_F(FileLoggerProcessTest, BusyMutexDropsTheLineAndSaysSoOnTheDebugOutput) {
     const std::string exists =
         "CFileLogger::CFileLogger(): Info: '" + mutexName + "' Mutex already exists\n";
 
-    platform::NamedMutex holder;
-    ASSERT_EQ(holder.Create(mutexName), platform::NamedMutex::CreateResult::Created);
-    ASSERT_EQ(holder.TimedLock(1000), platform::NamedMutex::LockResult::Acquired);
+    platform::FileMutex holder;
+    ASSERT_EQ(holder.Open(m_logs + "/" + fileName + ".lock"),
+              platform::FileMutex::OpenResult::Created);
+    ASSERT_EQ(holder.TimedLock(1000), platform::FileMutex::LockResult::Acquired);
     ProgramRun run = RunningProgram(command).Finish();
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.output.find(exists), std::string::npos) << run.output;
@@ -152,6 +158,70 @@ TEST_F(FileLoggerProcessTest, BusyMutexDropsTheLineAndSaysSoOnTheDebugOutput) {
     EXPECT_EQ(run.output.find("already exists"), std::string::npos)
         << "no other holder lives: " << run.output;
     EXPECT_EQ(ReadLogFile(logPath).lines.size(), 2u);
+}
+
+// What another user could plant in a log folder they can write: the program never writes
+// through a link (to a file of someone else, or where a dangling one points), never waits on a
+// FIFO, never appends to another user's file and never joins another user's lock file. Its lines
+// are dropped instead; the process goes on.
+TEST_F(FileLoggerProcessTest, LinksFifosAndOtherUsersFilesAreNeverWrittenThrough) {
+    const std::string fileName = "planted" + std::to_string(getpid()) + ".exe";
+    const std::string log = m_logs + "/planted" + std::to_string(getpid()) + ".txt";
+    const std::string lock = m_logs + "/" + fileName + ".lock";
+    const std::string victim = m_temp / "victim";
+    const std::string nowhere = m_temp / "nowhere";
+    const bool root = geteuid() == 0;
+    const auto foreignFile = [](const std::string& path) {
+        std::ofstream(path) << "";
+        (void)!chown(path.c_str(), 65534, 65534);
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> plant;
+        bool needsRoot;
+    };
+    const Row rows[] = {
+        {"log file is a link to another file",
+         [&] { std::filesystem::create_symlink(victim, log); }, false},
+        {"log file is a dangling link", [&] { std::filesystem::create_symlink(nowhere, log); },
+         false},
+        {"log file is a FIFO", [&] { mkfifo(log.c_str(), 0666); }, false},
+        {"lock file is a link", [&] { std::filesystem::create_symlink(victim, lock); }, false},
+        {"log file of another user", [&] { foreignFile(log); }, true},
+        {"lock file of another user", [&] { foreignFile(lock); }, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsRoot && !root) {
+            std::cout << "[ skipped  ] " << row.name << ": needs root to make a file of another "
+                      << "user\n";
+            continue;
+        }
+        std::filesystem::remove(log);
+        std::filesystem::remove(lock);
+        std::ofstream(victim) << "keep";
+        row.plant();
+        const ProgramRun run = RunningProgram(DriverNamed(fileName) + " 1 3 info 2>&1").Finish();
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        std::ifstream kept(victim);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+        EXPECT_FALSE(std::filesystem::exists(nowhere));
+        if (std::filesystem::is_regular_file(std::filesystem::symlink_status(log))) {
+            EXPECT_TRUE(ReadLogFile(log).lines.empty()) << "another user's file got lines";
+        }
+    }
+
+    // Left alone, the program makes both files itself, neither writable by other users.
+    std::filesystem::remove(log);
+    std::filesystem::remove(lock);
+    const ProgramRun run = RunningProgram(DriverNamed(fileName) + " 1 1 info").Finish();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(ReadLogFile(log).lines.size(), 1u);
+    struct stat info {};
+    ASSERT_EQ(stat(lock.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    ASSERT_EQ(stat(log.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0022, 0u) << "the log is writable by others";
 }
 
 } // namespace
