@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 #include "platform/SystemTime.h"
 
+#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
@@ -130,14 +131,28 @@ int32_t StoredCrashDumpType() {
     return g_dumpType;
 }
 
+bool WriteCrashDumpToFreshFile(std::span<char> name, const char* folder, const char* modulePath,
+                               uint32_t tickCount, platform::CoreDumpKind kind,
+                               const platform::CrashContext& context) {
+    for (uint32_t n = 0; n < kCrashDumpNameTries; ++n) {
+        if (!FormatCrashDumpFileName(name, folder, modulePath, tickCount + n))
+            return false;
+        if (platform::WriteCoreDumpFile(name.data(), kind, context))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 void CrashDumpFilter(const platform::CrashContext& context) {
     const char* modulePath = ModulePathAtCrash();
-    if (modulePath == nullptr ||
-        !FormatCrashDumpFileName(g_fileName, g_dumpFolder, modulePath, platform::GetTickCount()))
+    if (modulePath == nullptr)
         return;
     const platform::CoreDumpKind kind = g_dumpType == 2 ? platform::CoreDumpKind::AllMemory
                                                         : platform::CoreDumpKind::ThreadAndModules;
-    platform::WriteCoreDumpFile(g_fileName, kind, context);
+    WriteCrashDumpToFreshFile(g_fileName, g_dumpFolder, modulePath, platform::GetTickCount(), kind,
+                              context);
 }
 
 bool InstallCrashDumpHandler() {

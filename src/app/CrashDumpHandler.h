@@ -1,6 +1,7 @@
 #pragma once
 
 #include "diag/DiagnosticsConfiguration.h"
+#include "platform/CoreDump.h"
 #include "platform/CrashDump.h"
 
 #include <cstdint>
@@ -15,10 +16,23 @@ namespace qarn {
 // true when a crash handler had been installed before; nothing needs the result.
 bool InstallCrashDumpHandler();
 
-// Writes the dump of a crash: "<folder>/<program file name>.<tick count>.mdmp", replacing a file
-// of that name; dump type 2 gives all readable memory, any other the faulting thread, its stack
-// and the module list. Runs inside the signal handler, so it stays async-signal-safe.
+// Writes the dump of a crash to "<folder>/<program file name>.<tick count>.mdmp"
+// (WriteCrashDumpToFreshFile); dump type 2 gives all readable memory, any other the faulting
+// thread, its stack and the module list. Runs inside the signal handler, so it stays
+// async-signal-safe.
 void CrashDumpFilter(const platform::CrashContext& context);
+
+// Names tried before a dump is given up.
+inline constexpr uint32_t kCrashDumpNameTries = 64;
+
+// Writes the dump into a file of its own: the first name of FormatCrashDumpFileName, for
+// `tickCount`, `tickCount` + 1 and so on, that nothing occupies yet. A name that is taken (a
+// file someone made beforehand to read the dump from, a link, a FIFO) is never opened. `name`
+// receives the name used. False when kCrashDumpNameTries names were taken, a name does not fit,
+// or the dump could not be written. Async-signal-safe.
+bool WriteCrashDumpToFreshFile(std::span<char> name, const char* folder, const char* modulePath,
+                               uint32_t tickCount, platform::CoreDumpKind kind,
+                               const platform::CrashContext& context);
 
 // The storage half of InstallCrashDumpHandler for settings that loaded: zeroes the stored folder,
 // stores the dump type and, when dumps are enabled with a type and a folder, stores the folder

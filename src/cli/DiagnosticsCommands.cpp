@@ -7,6 +7,7 @@
 #include "platform/Registry.h"
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 #include <vector>
 
@@ -180,6 +181,19 @@ int ShowDiagnostics(std::ostream& out, std::ostream& err) {
     return kExitSuccess;
 }
 
+// A folder every user may write, without the sticky bit, lets any of them replace the files a
+// program makes there (links, files of their own); the programs refuse to use such files, and
+// the logs and dumps are then lost.
+void WarnAboutOpenFolder(const char* what, const std::string& folder, std::ostream& err) {
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0 || (info.st_mode & S_IWOTH) == 0 ||
+        (info.st_mode & S_ISVTX) != 0)
+        return;
+    err << kProgramName << ": warning: the " << what << " folder " << folder
+        << " can be written by every user and has no sticky bit: another user could put links "
+           "or files of their own in place of the program's (chmod o-w or +t the folder)\n";
+}
+
 int SetDiagnostics(const DiagnosticsChange& change, std::ostream& out, std::ostream& err) {
     const StoredDiagnostics stored = ReadStoredDiagnostics();
     if (stored.state == StoredDiagnostics::State::Unreadable)
@@ -194,6 +208,10 @@ int SetDiagnostics(const DiagnosticsChange& change, std::ostream& out, std::ostr
     if (!WriteDiagnosticsValue(settings, &problem))
         return Fail(err, "not written: " + problem);
     out << DescribeDiagnostics(settings);
+    if (settings.logEnabled)
+        WarnAboutOpenFolder("log", settings.logFolder, err);
+    if (settings.dumpEnabled)
+        WarnAboutOpenFolder("dump", settings.dumpFolder, err);
     return kExitSuccess;
 }
 

@@ -49,7 +49,8 @@ bool ApplyDiagnosticsChange(DiagnosticsConfiguration& settings, const Diagnostic
 std::string DescribeDiagnostics(const DiagnosticsConfiguration& settings);
 
 // The verbs. Each writes its result to `out` and a failure as one line to `err`, and returns the
-// exit status (0 done, 1 failed).
+// exit status (0 done, 1 failed). Set also warns on `err` (and still succeeds) about a log or
+// dump folder that every user may write and that has no sticky bit.
 int ShowDiagnostics(std::ostream& out, std::ostream& err);
 int SetDiagnostics(const DiagnosticsChange& change, std::ostream& out, std::ostream& err);
 int ClearDiagnostics(std::ostream& out, std::ostream& err);

@@ -28,8 +28,10 @@ enum class CoreDumpKind {
 // architecture is not supported.
 bool WriteCoreDump(int fd, CoreDumpKind kind, const CrashContext& context);
 
-// Creates or replaces (truncates) the file at `path` and WriteCoreDump into it. Mode 0600, as a
-// dump may hold any secret of the process; a symbolic link at `path` is refused, not followed.
+// Creates the file at `path` and WriteCoreDump into it. Mode 0600, as a dump may hold any secret
+// of the process. Whatever is at `path` already (a file another user made to read the dump from,
+// a link, a FIFO that would hang the crashing process) makes it fail at once with errno EEXIST,
+// untouched.
 bool WriteCoreDumpFile(const char* path, CoreDumpKind kind, const CrashContext& context);
 
 } // namespace qarn::platform

@@ -629,10 +629,9 @@ bool WriteCoreDump(int fd, CoreDumpKind kind, const CrashContext& context) {
 
 bool WriteCoreDumpFile(const char* path, CoreDumpKind kind, const CrashContext& context) {
     const int fd =
-        open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+        open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
     if (fd < 0)
         return false;
-    fchmod(fd, S_IRUSR | S_IWUSR); // a replaced file keeps its mode otherwise
     const bool written = WriteCoreDump(fd, kind, context);
     return close(fd) == 0 && written;
 }

@@ -1,7 +1,11 @@
 #include "CSimEventLog.h"
 
+#include "platform/FileOps.h"
+
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace qarn::sim {
 
@@ -11,8 +15,12 @@ CSimEventLog::~CSimEventLog() {
 }
 
 bool CSimEventLog::Open(const std::string& path, std::string* why) {
-    FILE* file = std::fopen(path.c_str(), "w");
+    // Never through a link or into another user's file: the simulator runs as root.
+    const int fd = platform::OpenOwnRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (file == nullptr) {
+        if (fd >= 0)
+            close(fd);
         if (why != nullptr)
             *why = path + ": " + std::strerror(errno);
         return false;

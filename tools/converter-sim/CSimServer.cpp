@@ -1,6 +1,7 @@
 #include "CSimServer.h"
 
 #include "SimText.h"
+#include "platform/FileOps.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -316,11 +317,16 @@ void CSimServer::DumpState() {
         m_fleet.LogEvent(NowMs(), {{"event", "state"}, {"state", state}});
         return;
     }
-    // Written beside the target and renamed, so that a reader never sees half a file.
+    // Written beside the target and renamed, so that a reader never sees half a file; never
+    // through a link or into another user's file (the rename replaces whatever the name was).
     const std::string temporary = m_options.statePath + ".tmp";
-    FILE* file = std::fopen(temporary.c_str(), "w");
+    const int fd = platform::OpenOwnRegularFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (file == nullptr) {
-        m_fleet.LogEvent(NowMs(), {{"event", "state_failed"}, {"error", std::strerror(errno)}});
+        const int error = errno;
+        if (fd >= 0)
+            close(fd);
+        m_fleet.LogEvent(NowMs(), {{"event", "state_failed"}, {"error", std::strerror(error)}});
         return;
     }
     const std::string text = state.dump(2, ' ', false, json::error_handler_t::replace);

@@ -23,6 +23,7 @@
 #include <string>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <ucontext.h>
@@ -294,32 +295,41 @@ TEST_F(CoreWriterTest, ThreadDumpHoldsRegistersModulesAndStackButNotOtherMemory)
     EXPECT_FALSE(Contains(core.bytes, anonymousText));
 }
 
-TEST_F(CoreWriterTest, ReplacesAnEarlierFileWholeAndRefusesALink) {
-    // Pages of zeros are left as holes, so bytes of an earlier, longer file would show through
-    // them unless the file is emptied first.
-    {
-        std::ofstream earlier(m_path, std::ios::binary);
-        const std::string junk(8 << 20, '\xAB');
-        earlier << junk;
-    }
+// A dump holds any secret of the process: it is written only into a file the writer makes
+// itself. Whatever another user put at the name beforehand (a file of theirs to read the dump
+// from, a link, a FIFO that would hang the crashing process) stays as it is; the dump takes the
+// next free name.
+TEST_F(CoreWriterTest, ADumpGoesOnlyIntoAFileOfItsOwn) {
+    const std::string victim = m_temp / "victim";
+    std::ofstream(victim) << "keep";
+    const std::string folder = (m_temp / "dumps").string();
+    std::filesystem::create_directories(folder);
+    const auto named = [&](uint32_t tick) {
+        return folder + "/tool." + std::to_string(tick) + ".mdmp";
+    };
+    std::ofstream(named(100)) << "prepared by someone else";
+    std::filesystem::create_symlink(victim, named(101));
+    ASSERT_EQ(mkfifo(named(102).c_str(), 0666), 0);
+
     ucontext_t context;
     ASSERT_EQ(getcontext(&context), 0);
-    ASSERT_TRUE(platform::WriteCoreDumpFile(
-        m_path.c_str(), platform::CoreDumpKind::ThreadAndModules, {SIGABRT, nullptr, &context}));
-    const CoreFile core(m_path);
-    EXPECT_EQ(core.type, ET_CORE);
-    EXPECT_LT(core.bytes.size(), size_t{8} << 20);
-    EXPECT_FALSE(Contains(core.bytes, std::string(256, '\xAB')));
-    EXPECT_EQ(std::filesystem::status(m_path).permissions() & std::filesystem::perms::all,
+    char name[512];
+    ASSERT_TRUE(WriteCrashDumpToFreshFile(name, folder.c_str(), "/usr/bin/tool", 100,
+                                          platform::CoreDumpKind::ThreadAndModules,
+                                          {SIGABRT, nullptr, &context}));
+    EXPECT_EQ(std::string(name), named(103));
+    EXPECT_EQ(CoreFile(named(103)).type, ET_CORE);
+    EXPECT_EQ(std::filesystem::status(named(103)).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-
-    const std::string victim = m_temp / "victim";
-    const std::string link = m_temp / "link.mdmp";
-    std::ofstream(victim) << "keep";
-    std::filesystem::create_symlink(victim, link);
-    EXPECT_FALSE(platform::WriteCoreDumpFile(link.c_str(), platform::CoreDumpKind::ThreadAndModules,
-                                             {SIGABRT, nullptr, &context}));
+    EXPECT_EQ(ReadFileBytes(named(100)).size(), std::string("prepared by someone else").size());
     EXPECT_EQ(ReadFileBytes(victim), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+
+    for (uint32_t n = 0; n < kCrashDumpNameTries; ++n)
+        std::ofstream(named(200 + n)) << "";
+    EXPECT_FALSE(WriteCrashDumpToFreshFile(name, folder.c_str(), "/usr/bin/tool", 200,
+                                           platform::CoreDumpKind::ThreadAndModules,
+                                           {SIGABRT, nullptr, &context}))
+        << "a bounded search: every name taken";
 }
 
 // ---- Real crashes of the probe program.

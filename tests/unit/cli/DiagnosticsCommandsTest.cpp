@@ -60,6 +60,40 @@ class DiagnosticsCommandsTest : public ::testing::Test {
     std::ostringstream m_err;
 };
 
+// In a folder every user may write, another user can plant links or files where the programs
+// make theirs; the sticky bit prevents that. The settings are written all the same.
+TEST_F(DiagnosticsCommandsTest, SetWarnsAboutAFolderEveryUserMayWriteWithoutTheStickyBit) {
+    using std::filesystem::perms;
+    const struct {
+        const char* name;
+        perms mode;
+        bool warns;
+    } cases[] = {
+        {"writable by all", perms::all, true},
+        {"writable by all, sticky", perms::all | perms::sticky_bit, false},
+        {"writable by its owner", perms::owner_all | perms::group_read | perms::others_read, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::permissions(m_logs, c.mode);
+        std::filesystem::permissions(m_dumps, c.mode);
+        ASSERT_EQ(Set({.logLevel = 2, .logFolder = m_logs, .dumpType = 1, .dumpFolder = m_dumps}),
+                  0);
+        const std::string warning = "can be written by every user and has no sticky bit";
+        const std::string err = m_err.str();
+        EXPECT_EQ(err.find("warning: the log folder " + m_logs + " " + warning) !=
+                      std::string::npos,
+                  c.warns)
+            << err;
+        EXPECT_EQ(err.find("warning: the dump folder " + m_dumps + " " + warning) !=
+                      std::string::npos,
+                  c.warns)
+            << err;
+    }
+    ASSERT_EQ(Set({.logLevel = 0}), 0);
+    EXPECT_EQ(m_err.str().find("log folder"), std::string::npos) << "logging off: no warning";
+}
+
 TEST_F(DiagnosticsCommandsTest, SetWritesWhatTheProgramsReadAndKeepsWhatWasNotGiven) {
     EXPECT_EQ(Show(), "not set (logging and crash dumps off)\n");
 

@@ -6,6 +6,10 @@
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -167,6 +171,29 @@ TEST_F(SimProcessTest, DatagramsAreLoggedWithTheirBytesSourceAndDestination) {
     EXPECT_EQ(datagrams[1]["dst"], "127.1.0.2");
     EXPECT_EQ(EventsNamed(events, "write_applied").size(), 1u);
     EXPECT_EQ(EventsNamed(events, "sent")[0]["src"], "127.1.0.2");
+}
+
+// The simulator runs as root: a link planted at its --log or at its state file's temporary name
+// must not make it write where the link points.
+TEST_F(SimProcessTest, LogAndStateAreNeverWrittenThroughALink) {
+    const std::string victim = (m_temp / "victim").string();
+    std::ofstream(victim) << "keep";
+    const std::string link = (m_temp / "link.jsonl").string();
+    std::filesystem::create_symlink(victim, link);
+    SimProcess refused;
+    ASSERT_TRUE(
+        refused.Start({QARN_SIM_EXECUTABLE, "--port", std::to_string(kSimPort), "--log", link}));
+    EXPECT_NE(refused.Wait(10s), 0) << "a log it cannot open safely stops the simulator";
+
+    std::filesystem::create_symlink(victim, m_state + ".tmp");
+    StartSim({});
+    ASSERT_TRUE(m_sim.Signal(SIGUSR1));
+    const auto events = WaitForEvents(
+        m_log, 10s, [](const auto& e) { return !EventsNamed(e, "state_failed").empty(); });
+    EXPECT_FALSE(EventsNamed(events, "state_failed").empty());
+    std::ifstream kept(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+    EXPECT_FALSE(std::filesystem::exists(m_state));
 }
 
 } // namespace
