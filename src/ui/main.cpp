@@ -8,15 +8,11 @@
 // simulated converters; a real converter would be left without working firmware.
 
 #include "app/QarnTeskConverterConfigApp.h"
-#include "firmware/EmbeddedImages.h"
 #include "platform/Process.h"
-#include "protocol/PingReachability.h"
-#include "ui/ConverterFirmwareTransfer.h"
-#include "ui/QarnTeskConverterConfigDlg.h"
+#include "ui/MainDialogFactory.h"
 
 #include <cstdlib>
-#include <cstring>
-#include <memory>
+#include <functional>
 #include <string_view>
 
 #include <QApplication>
@@ -32,35 +28,6 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(qarn::QarnTeskConverterConfigApp::kSettingsOrganisation);
     QApplication::setApplicationName(QString::fromStdString(app.ApplicationName()));
 
-    bool allowPlaceholderImages = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--allow-placeholder-images") == 0)
-            allowPlaceholderImages = true;
-    }
-
-    qarn::PingReachability echo;
-    qarn::ConverterFirmwareTransfer firmware;
-    const auto makeDialog =
-        [&](qarn::QarnTeskConverterConfigApp& owner) -> std::unique_ptr<qarn::IMainDialog> {
-        qarn::DialogServices services;
-        services.endpoint = &owner.Endpoint();
-        services.answerQueue = &owner.AnswerQueue();
-        services.echo = &echo;
-        services.firmware = &firmware;
-        services.attachAnswerPump = [&owner](qarn::IMainDialog* dialog) {
-            owner.AttachDialog(dialog);
-        };
-        services.language = owner.Language();
-        services.storeLanguage = [&owner](const std::string& code) { owner.StoreLanguage(code); };
-        services.isLanguageAvailable = [&owner](const std::string& code) {
-            return owner.Resources().IsLanguageAvailable(code);
-        };
-        services.placeholderImages = qarn::EmbeddedImagesArePlaceholders();
-        services.allowPlaceholderImages = allowPlaceholderImages;
-        auto dialog = std::make_unique<qarn::QarnTeskConverterConfigDlg>(std::move(services));
-        if (!dialog->IsBuilt())
-            return nullptr;
-        return dialog;
-    };
-    return app.InitInstance(makeDialog);
+    qarn::MainDialogFactory factory(qarn::ParseProgramOptions(QApplication::arguments()));
+    return app.InitInstance(std::ref(factory));
 }
