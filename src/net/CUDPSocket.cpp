@@ -128,7 +128,8 @@ bool CUDPSocket::Open(uint32_t remote, int32_t local, int32_t remotePortArg, uin
 }
 
 bool CUDPSocket::PrepareSocket(int fd, int32_t port, uint32_t bindAddress) {
-    SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+    // No SO_REUSEADDR: with it, any local user could bind the same port beside the endpoint and
+    // receive the converters' answers (and firmware acknowledgements) in its place.
     // Room for a burst of answers. The system caps the request at net.core.rmem_max; never
     // shrink a buffer that is already larger.
     int receiveBytes = 0;
@@ -304,35 +305,25 @@ int32_t CUDPSocket::SendOnce(const uint8_t* buffer, size_t length, uint32_t addr
 }
 
 int32_t CUDPSocket::BroadcastFanOut(const uint8_t* buffer, size_t length, int32_t port) {
-    int32_t result = -1;
-    int error = 0;
-    {
-        CUDPSocket relay;
-        if (relay.Open(0, port, 0, 0)) {
-            result = relay.SendOnce(buffer, length, kBroadcastAddress, port);
+    // Every copy leaves from this endpoint's own socket, so that the answers come back to its
+    // port and no second socket has to share that port (which would let any user share it too).
+    int32_t result = SendOnce(buffer, length, kBroadcastAddress, port);
+    if (result == -1)
+        WarnSocketWrite("Exception:", kBroadcastAddress, port);
+    int error = errno;
+    if (EnumerateInterfaces() && GetInterfaceCount() > 1) {
+        result = -1;
+        error = ENETUNREACH; // stays when every record is a loopback one
+        for (const platform::InterfaceRecord& record : GetInterfaces()) {
+            if ((record.flags & platform::kInterfaceLoopback) != 0)
+                continue;
+            const uint32_t directed = record.address | ~record.netmask;
+            result = SendOnce(buffer, length, directed, port);
             if (result == -1)
-                WarnSocketWrite("Exception:", kBroadcastAddress, port);
-        }
-        error = errno;
-        if (EnumerateInterfaces() && GetInterfaceCount() > 1) {
-            result = -1;
-            error = ENETUNREACH; // stays when every record is a loopback one
-            for (const platform::InterfaceRecord& record : GetInterfaces()) {
-                if ((record.flags & platform::kInterfaceLoopback) != 0)
-                    continue;
-                if (!relay.Open(record.address, port, 0, record.address)) {
-                    error = errno;
-                    continue;
-                }
-                const uint32_t directed = record.address | ~record.netmask;
-                result = relay.SendOnce(buffer, length, directed, port);
-                if (result == -1)
-                    WarnSocketWrite("sendto:", directed, port);
-                error = errno;
-            }
+                WarnSocketWrite("sendto:", directed, port);
+            error = errno;
         }
     }
-    // The relay's Close and destructor must not decide what the caller reads as the last error.
     errno = error;
     return result;
 }

@@ -71,9 +71,10 @@ class CUDPSocket : public CThreadClass {
 
     // Makes a fresh socket (closing any previous one and stopping the worker first). localPort 0
     // leaves it unbound (the system picks a port at the first send) and without broadcast
-    // permission; otherwise it is bound to bindAddress:localPort with address reuse, so a port in
-    // use by another endpoint is fine. remotePort 0 stands for localPort. The send time-out is
-    // readTimeoutMs at this moment.
+    // permission; otherwise it is bound to bindAddress:localPort, without address reuse: a port
+    // that another socket holds fails the bind, and while this endpoint holds it no other
+    // process, of this user or another, can bind it beside it and take its datagrams.
+    // remotePort 0 stands for localPort. The send time-out is readTimeoutMs at this moment.
     virtual bool Open(uint32_t remoteAddress, int32_t localPort, int32_t remotePort,
                       uint32_t bindAddress);
     // Closes the socket (a read blocked in another thread returns null at once) and stops the
@@ -96,10 +97,10 @@ class CUDPSocket : public CThreadClass {
     bool Write(const std::vector<uint8_t>& bytes, uint32_t address, int32_t port);
 
     // One send without the endpoint's write lock (Write holds it): the number of bytes sent, or
-    // -1 with errno set. For 255.255.255.255 the datagram leaves through a temporary endpoint
-    // bound to `port`: once to 255.255.255.255, then, when more than one interface record is
-    // known, once to each non-loopback record's directed broadcast address (address | ~netmask)
-    // from that record's address; the result is the last send's.
+    // -1 with errno set. For 255.255.255.255 the datagram leaves from this endpoint's own socket
+    // (so an unbound one cannot broadcast): once to 255.255.255.255, then, when more than one
+    // interface record is known, once to each non-loopback record's directed broadcast address
+    // (address | ~netmask); the result is the last send's.
     int32_t SocketWrite(const uint8_t* buffer, size_t length, uint32_t address, int32_t port);
 
     // Reads the interface records once per endpoint; later calls keep the first list. False when

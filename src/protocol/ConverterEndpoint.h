@@ -9,9 +9,10 @@
 
 namespace qarn {
 
-// The application's endpoint: a CUDPSocket bound to the converter port (any local address, with
-// address reuse) whose receive worker pushes every datagram, with its source address, onto
-// `queue` for the answer pump. Broadcasts fan out to every local network (CUDPSocket).
+// The application's endpoint: a CUDPSocket bound to the converter port (any local address, held
+// alone: no other process can bind it beside it) whose receive worker pushes every datagram, with
+// its source address, onto `queue` for the answer pump. Broadcasts fan out to every local network
+// from the endpoint itself (CUDPSocket).
 //
 // Threads: Open, Close and IsOpen belong to the thread that owns the device list; Send may come
 // from any thread.

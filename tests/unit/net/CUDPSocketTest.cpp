@@ -6,13 +6,17 @@
 #include "support/LogCapture.h"
 #include "support/NetLab.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -108,14 +112,20 @@ class UdpLab : public ::testing::Test {
     void SetUp() override { QARN_REQUIRE_NETLAB(); }
 };
 
-TEST_F(UdpLab, OpenBindsWithAddressReuseAndLeavesPortZeroUnbound) {
+TEST_F(UdpLab, OpenHoldsThePortAloneAndLeavesPortZeroUnbound) {
     test::LogCapture log;
     test::UdpTestPeer peer("127.0.0.1", kPeerPort);
 
     CUDPSocket first;
     CUDPSocket second;
     EXPECT_TRUE(first.Open(CUDPSocket::kBroadcastAddress, kPort, 0, 0));
-    EXPECT_TRUE(second.Open(CUDPSocket::kBroadcastAddress, kPort, 0, 0)) << "port in use";
+    EXPECT_FALSE(second.Open(CUDPSocket::kBroadcastAddress, kPort, 0, 0)) << "port in use";
+    EXPECT_EQ(CountOf(log.Text(), "ERROR   - CUDPSocket::Open: bind (IP:0.0.0.0 Port:58009) "
+                                  "failed. Error:0x00000062\n"),
+              1u)
+        << log.Text();
+    first.Close();
+    EXPECT_TRUE(second.Open(CUDPSocket::kBroadcastAddress, kPort, 0, 0)) << "free again";
     EXPECT_EQ(second.GetRemotePort(), kPort) << "remote port 0 stands for the local port";
     EXPECT_EQ(
         CountOf(log.Text(), "DEBUG   - CUDPSocket::Open: bind (IP:0.0.0.0 Port:58009) done.\r\n"),
@@ -140,6 +150,38 @@ TEST_F(UdpLab, OpenBindsWithAddressReuseAndLeavesPortZeroUnbound) {
     EXPECT_EQ(got.bytes, msg.data);
     EXPECT_NE(got.fromPort, 0);
     EXPECT_NE(got.fromPort, kPort);
+}
+
+// Another local user who binds the tool's port beside it, with every reuse option there is, would
+// receive the converters' answers in its place: the system must refuse.
+TEST_F(UdpLab, AnotherUserCannotBindThePortBesideTheEndpoint) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user (scripts/test runs as root)";
+    CUDPSocket endpoint;
+    ASSERT_TRUE(endpoint.Open(CUDPSocket::kBroadcastAddress, kPort, 0, 0));
+    const pid_t other = fork();
+    if (other == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        int taken = 0;
+        for (const char* address : {"0.0.0.0", "127.0.0.1"}) {
+            const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            const int on = 1;
+            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_port = htons(kPort);
+            inet_pton(AF_INET, address, &local.sin_addr);
+            taken += bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 ? 1 : 0;
+            close(fd);
+        }
+        _exit(taken);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "binds that succeeded";
 }
 
 TEST_F(UdpLab, OpenThatFailsLeavesTheEndpointClosedAndStopped) {
