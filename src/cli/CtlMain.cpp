@@ -132,6 +132,9 @@ void AddFlash(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, Prog
     flash->add_flag("--allow-placeholder-images", a.flash.allowPlaceholderImages,
                     "Send the placeholder images of a build without converter firmware (for "
                     "simulated converters only)");
+    flash->add_flag("--via-service", a.flash.viaService,
+                    "Send the transfer through the local communication service (qarn-comm-service) "
+                    "instead of this program's own UDP endpoint");
     flash
         ->add_option("--time", a.flash.seconds,
                      "Seconds to wait for the converter, and again for its new firmware")

@@ -9,6 +9,7 @@
 #include "firmware/EmbeddedImages.h"
 #include "firmware/TransferResult.h"
 #include "firmware/UdpFirmwareTransport.h"
+#include "ipc/ClientFirmwareTransport.h"
 #include "protocol/ConverterText.h"
 
 #include <chrono>
@@ -80,15 +81,16 @@ TransferResult Transfer(const LANconvDevice& record, const FlashPlan& plan,
     progress.SetWindowText(address + ": ");
     progress.SetShowText(true);
     TransferResult result;
+    const bool useUdp = !options.viaService;
     if (plan.choice.engine == FirmwareEngine::Ltx)
         CConfigLANconverter::UpdateLtxLANconverter(address, plan.image, &progress,
-                                                   options.waitForRestart, true, &result);
+                                                   options.waitForRestart, useUdp, &result);
     else
         CConfigLANconverter::UpdateSam4LANconverter(address, plan.image, &progress,
-                                                    options.waitForRestart, true, &result);
+                                                    options.waitForRestart, useUdp, &result);
     progress.Finish();
-    outcome = {result.started, result.percent, progress.BytesAt(result.percent), plan.image.size(),
-               result.reason};
+    outcome = {result.started,    result.percent, progress.BytesAt(result.percent),
+               plan.image.size(), result.reason,  options.viaService};
     if (result.verdict == TransferVerdict::Done)
         out << "transfer done; " << address
             << (options.waitForRestart ? " restarted and answers echo again" : " restarts now")
@@ -157,6 +159,9 @@ int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std
                                    " cannot apply");
     if (EmbeddedImagesArePlaceholders() && !options.allowPlaceholderImages)
         return Fail(err, kPlaceholderReason);
+
+    if (options.viaService)
+        RegisterClientFirmwareTransport();
 
     LANconvDevice record;
     FlashPlan plan;

@@ -14,6 +14,9 @@ struct FlashOptions {
     // The build's images are placeholders (random bytes): sent only when this is set, for
     // simulated converters.
     bool allowPlaceholderImages = false;
+    // The transfer goes through the local communication service (qarn-comm-service), which puts
+    // the same datagrams on the wire, instead of this program's own endpoint.
+    bool viaService = false;
     // Time-out for the converter to be listed with all its answers before the update, and again
     // for it to be listed with its new firmware afterwards.
     double seconds = 30.0;

@@ -84,6 +84,10 @@ bool PlanFlash(const LANconvDevice& record, const FirmwareModule* module, FlashP
 }
 
 std::string TransferFailureReason(const std::string& target, const TransferOutcome& outcome) {
+    if (!outcome.started && outcome.viaService)
+        return "the transfer to " + target +
+               " could not begin: the local communication service (qarn-comm-service) is not "
+               "running for this user";
     if (!outcome.started)
         return "the transfer to " + target + " could not begin: UDP port " +
                std::to_string(UdpFirmwareTransport::kPort) +

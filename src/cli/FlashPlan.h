@@ -38,10 +38,13 @@ struct TransferOutcome {
     uint64_t bytesAtPercent = 0;
     uint64_t totalBytes = 0;
     std::string reason;
+    bool viaService = false; // through the local communication service
 };
 
 // The one-line reason for a failed transfer to `target` ("198.18.1.2"):
 //     not started -> "the transfer to 198.18.1.2 could not begin: UDP port 58009 ..."
+//     ... via the service -> "the transfer to 198.18.1.2 could not begin: the local
+//                     communication service (qarn-comm-service) is not running for this user"
 //     otherwise   -> "the transfer to 198.18.1.2 broke off at 40 % (52428 of 131072 bytes):
 //                     block 248 (63 of 126) was not acknowledged (no answer within 2.5 s)"
 std::string TransferFailureReason(const std::string& target, const TransferOutcome& outcome);

@@ -169,6 +169,10 @@ TEST(TransferFailureReasonTest, SaysHowFarTheTransferCameAndWhatHappened) {
          {false, 0, 0, 131072, "the transfer's endpoint could not be opened"},
          "the transfer to 198.18.1.2 could not begin: UDP port 58009 could not be opened (is "
          "another program using it?)"},
+        {"service not running",
+         {false, 0, 0, 131072, "", true},
+         "the transfer to 198.18.1.2 could not begin: the local communication service "
+         "(qarn-comm-service) is not running for this user"},
         {"silent at the first block",
          {true, 0, 0, 148972,
           "block 0 of 146 was not acknowledged (3 of 3 attempts without an "
