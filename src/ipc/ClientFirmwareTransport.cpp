@@ -3,9 +3,12 @@
 #include "firmware/FirmwareTransferEnvironment.h"
 #include "ipc/CqarnCommunicationClient.h"
 
+#include <utility>
+
 namespace qarn {
 
-ClientFirmwareTransport::ClientFirmwareTransport(int32_t limit) : m_limit(limit) {}
+ClientFirmwareTransport::ClientFirmwareTransport(int32_t limit, std::string serviceId)
+    : m_limit(limit), m_serviceId(std::move(serviceId)) {}
 
 ClientFirmwareTransport::~ClientFirmwareTransport() {
     Close();
@@ -16,6 +19,7 @@ bool ClientFirmwareTransport::Open(CMsgQueue& answers, uint32_t target, bool /*s
     Close();
     m_target = target;
     m_client = std::make_unique<CqarnCommunicationClient>();
+    m_client->Client().SetServiceId(m_serviceId);
     if (!m_client->Client().Open(&answers, target, static_cast<uint32_t>(m_limit))) {
         m_client.reset();
         return false;
@@ -35,9 +39,9 @@ void ClientFirmwareTransport::Close() {
     m_client.reset();
 }
 
-void RegisterClientFirmwareTransport() {
-    SetClientTransportFactory([](int32_t limit) -> std::unique_ptr<IFirmwareTransport> {
-        return std::make_unique<ClientFirmwareTransport>(limit);
+void RegisterClientFirmwareTransport(const std::string& serviceId) {
+    SetClientTransportFactory([serviceId](int32_t limit) -> std::unique_ptr<IFirmwareTransport> {
+        return std::make_unique<ClientFirmwareTransport>(limit, serviceId);
     });
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace qarn {
 
@@ -16,8 +17,8 @@ class CqarnCommunicationClient;
 class ClientFirmwareTransport : public IFirmwareTransport {
   public:
     // `limit`: the number the client is opened with (50 for the 1024-byte engine, 100 for the
-    // fixed layout).
-    explicit ClientFirmwareTransport(int32_t limit);
+    // fixed layout); `serviceId`: the service's queue.
+    explicit ClientFirmwareTransport(int32_t limit, std::string serviceId = "qarnCS");
     ~ClientFirmwareTransport() override;
 
     bool Open(CMsgQueue& answers, uint32_t target, bool signalAnswers) override;
@@ -28,10 +29,12 @@ class ClientFirmwareTransport : public IFirmwareTransport {
     std::unique_ptr<CqarnCommunicationClient> m_client;
     uint32_t m_target = 0;
     int32_t m_limit;
+    std::string m_serviceId;
 };
 
 // Makes the firmware engines use ClientFirmwareTransport when they are asked not to use UDP
-// (SetClientTransportFactory). A program calls it once at start.
-void RegisterClientFirmwareTransport();
+// (SetClientTransportFactory), with the service whose queue is `serviceId`. A program calls it
+// once at start.
+void RegisterClientFirmwareTransport(const std::string& serviceId = "qarnCS");
 
 } // namespace qarn

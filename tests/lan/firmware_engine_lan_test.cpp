@@ -9,6 +9,9 @@
 
 #include "firmware/CConfigLANconverter.h"
 #include "firmware/FirmwareImages.h"
+#include "firmware/FirmwareTransferEnvironment.h"
+#include "ipc/CSharedQueue.h"
+#include "ipc/ClientFirmwareTransport.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "unit/converter-sim/SimProcess.h"
@@ -31,6 +34,7 @@ using nlohmann::json;
 
 std::string g_testlan;
 std::string g_sim;
+std::string g_service;
 
 // The converter of each layout: 3.1.20.4 takes 1024-byte blocks, 2.4.9.3 the fixed layout.
 constexpr char kBlocksConverter[] = "198.18.1.1";
@@ -51,6 +55,7 @@ Bytes EmbeddedImage(uint32_t id) {
 
 // One firmware datagram that reached a converter, its payload unscrambled by the test.
 struct Received {
+    std::string src; // "198.18.0.1:58009"
     uint8_t cmd = 0;
     uint32_t block = 0;
     uint32_t length = 0;
@@ -102,7 +107,7 @@ class FirmwareLanTest : public ::testing::Test {
             Bytes d = FromHex(e["hex"].get<std::string>());
             if (d.size() < 16 || (d[1] != 0x1E && d[1] != 0x26))
                 continue;
-            Received r{d[1], Le32(&d[4]), Le32(&d[8]), d.size(), {}};
+            Received r{e.value("src", ""), d[1], Le32(&d[4]), Le32(&d[8]), d.size(), {}};
             r.plain.assign(d.begin() + 16, d.end());
             TestScramble(Le32(&d[12]), r.plain.data(), r.plain.size());
             received.push_back(std::move(r));
@@ -426,6 +431,95 @@ TEST_F(FirmwareRestartLanTest, ConverterThatStaysAwayFailsAfterTheRetries) {
     EXPECT_TRUE(commits[0]["ok"].get<bool>());
 }
 
+// ---- through the local communication service -------------------------------------------------
+
+// The same transfer once over the engine's own endpoint and once through qarn-comm-service: the
+// converter must receive the same datagrams from the same address and port, in the same order,
+// and the same payload once unscrambled (each datagram carries a fresh seed, so the scrambled
+// bytes differ from run to run on either path).
+class FirmwareServiceLanTest : public FirmwareLanTest,
+                               public ::testing::WithParamInterface<TransferCase> {
+  protected:
+    void TearDown() override {
+        SetClientTransportFactory(nullptr);
+        if (m_service.Signal(SIGTERM))
+            m_service.Wait(5s);
+        unsetenv("QARN_MAILSLOT_DIR");
+        FirmwareLanTest::TearDown();
+    }
+
+    void StartService() {
+        ASSERT_FALSE(g_service.empty()) << "--service is needed";
+        // Mailslots and queue of this test alone: other tests run side by side on this machine.
+        setenv("QARN_MAILSLOT_DIR", m_slots.Path().c_str(), 1);
+        ASSERT_TRUE(m_service.Start({g_service, "--queue-id", m_queueId}));
+        const std::string segment = CSharedQueue::SegmentName("Global\\" + m_queueId);
+        const auto until = Clock::now() + 10s;
+        while (access(("/dev/shm" + segment).c_str(), F_OK) != 0 && Clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(access(("/dev/shm" + segment).c_str(), F_OK), 0) << "the service did not start";
+        RegisterClientFirmwareTransport(m_queueId);
+    }
+
+    bool Update(bool sam4, const std::string& ip, const Bytes& image, bool useUdp) {
+        return sam4 ? CConfigLANconverter::UpdateSam4LANconverter(ip, image, nullptr, false, useUdp)
+                    : CConfigLANconverter::UpdateLtxLANconverter(ip, image, nullptr, false, useUdp);
+    }
+
+    qarn::test::TempDir m_slots{"qarn-lan-slots"};
+    std::string m_queueId = "qarnLanTest-" + std::to_string(getpid());
+    SimProcess m_service;
+};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, FirmwareServiceLanTest,
+                         ::testing::Values(TransferCase{"Sam4", true, false},
+                                           TransferCase{"Ltx", false, false}),
+                         TransferName);
+
+TEST_P(FirmwareServiceLanTest, ServicePutsTheSameDatagramsOnTheWireAsUdp) {
+    const TransferCase& c = GetParam();
+    const std::string ip = c.sam4 ? kBlocksConverter : kFixedConverter;
+    StartSim(ip, json{{"restart_ms", 300}});
+    StartService();
+    const Bytes image = EmbeddedImage(c.sam4 ? kImageIdSam4 : kImageIdLtxSecond);
+    ASSERT_FALSE(image.empty());
+
+    const auto udpStart = Clock::now();
+    ASSERT_TRUE(Update(c.sam4, ip, image, true)) << m_log_capture.Text();
+    const double udpTook = Seconds(Clock::now() - udpStart);
+    ASSERT_TRUE(WaitForRestarts(1, 10s));
+    const size_t overUdp = ReceivedBy(ip).size();
+    ASSERT_EQ(overUdp, c.sam4 ? 147u : 126u);
+
+    const auto start = Clock::now();
+    ASSERT_TRUE(Update(c.sam4, ip, image, false)) << m_log_capture.Text();
+    const double took = Seconds(Clock::now() - start);
+    ASSERT_TRUE(WaitForRestarts(2, 10s));
+    std::cout << "[ measured ] " << c.name << ": " << udpTook << " s over UDP, " << took
+              << " s through the service\n";
+
+    const std::vector<Received> all = ReceivedBy(ip);
+    ASSERT_EQ(all.size(), 2 * overUdp) << "each datagram exactly once on both paths";
+    for (size_t i = 0; i < overUdp; ++i) {
+        SCOPED_TRACE(i);
+        const Received& udp = all[i];
+        const Received& service = all[overUdp + i];
+        EXPECT_EQ(service.src, udp.src);
+        EXPECT_EQ(service.cmd, udp.cmd);
+        EXPECT_EQ(service.block, udp.block);
+        EXPECT_EQ(service.length, udp.length);
+        EXPECT_EQ(service.size, udp.size);
+        EXPECT_EQ(service.plain, udp.plain);
+    }
+    EXPECT_EQ(all.front().src, "198.18.0.1:58009");
+    const json state = ConverterState(ip);
+    EXPECT_EQ(state.value("phase", ""), "running") << state.dump();
+    const std::string text = m_log_capture.Text();
+    EXPECT_EQ(qarn::test::CountOf(text, Line(c.sam4 ? kSam4 : kLtx, ip, "done:Success")), 2u)
+        << text;
+    EXPECT_EQ(qarn::test::CountOf(text, "ERROR   - "), 0u) << text;
+}
+
 } // namespace
 } // namespace qarn::sim::test
 
@@ -436,6 +530,8 @@ int main(int argc, char** argv) {
             qarn::sim::test::g_testlan = argv[i + 1];
         if (std::string(argv[i]) == "--sim")
             qarn::sim::test::g_sim = argv[i + 1];
+        if (std::string(argv[i]) == "--service")
+            qarn::sim::test::g_service = argv[i + 1];
     }
     return RUN_ALL_TESTS();
 }
