@@ -5,7 +5,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
-#include <QTreeView>
+#include <QTableView>
 
 namespace qarn {
 
@@ -16,17 +16,30 @@ constexpr int kTextAir = 8;
 
 } // namespace
 
-ListColumnSizer::ListColumnSizer(QTreeView& view, const DeviceList& list)
+ListColumnSizer::ListColumnSizer(QTableView& view, const DeviceList& list)
     : m_view(view), m_list(list) {}
 
+int ListColumnSizer::TextWidth(int column, const std::string& text) {
+    // Far more than a segment has texts; a list of spoofed sources must not grow this for ever.
+    constexpr size_t kMaxMeasured = 65536;
+    std::unordered_map<std::string, int>& measured = m_measured[static_cast<size_t>(column)];
+    const auto found = measured.find(text);
+    if (found != measured.end())
+        return found->second;
+    if (measured.size() >= kMaxMeasured)
+        measured.clear();
+    const int width = QFontMetrics(m_view.font()).horizontalAdvance(QString::fromStdString(text));
+    measured.emplace(text, width);
+    return width;
+}
+
 void ListColumnSizer::MeasureRow(size_t row) {
-    const QFontMetrics metrics(m_view.font());
     for (int column = 0; column < DeviceList::kColumnVersion; ++column) {
         const std::string& text = m_list.GetColumnText(row, column);
         if (text.empty())
             continue;
         int& width = m_contentWidths[static_cast<size_t>(column)];
-        width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(text)));
+        width = std::max(width, TextWidth(column, text));
     }
 }
 
@@ -48,7 +61,7 @@ void ListColumnSizer::Reset() {
 }
 
 void ListColumnSizer::Apply() {
-    QHeaderView* header = m_view.header();
+    QHeaderView* header = m_view.horizontalHeader();
     const int margin =
         2 * (m_view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &m_view) + 1) +
         kTextAir;

@@ -4,9 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
-class QTreeView;
+class QTableView;
+class QFontMetrics;
 
 namespace qarn {
 
@@ -17,7 +20,7 @@ namespace qarn {
 // answer.
 class ListColumnSizer {
   public:
-    ListColumnSizer(QTreeView& view, const DeviceList& list);
+    ListColumnSizer(QTableView& view, const DeviceList& list);
 
     // Measures the rows of `sources` (source addresses); all rows when `remeasureAll` (rows went,
     // so a column may have become narrower).
@@ -31,11 +34,16 @@ class ListColumnSizer {
 
   private:
     void MeasureRow(size_t row);
+    // The width of `text` in the list's font; each distinct text is measured once.
+    int TextWidth(int column, const std::string& text);
 
-    QTreeView& m_view;
+    QTableView& m_view;
     const DeviceList& m_list;
     std::array<int, DeviceList::kColumnCount> m_contentWidths{};
     std::array<int, DeviceList::kColumnCount> m_appliedWidths{};
+    // Texts keep coming back with every answer: shaping them again would cost more than all
+    // else the window does with an answer.
+    std::array<std::unordered_map<std::string, int>, DeviceList::kColumnCount> m_measured;
 };
 
 } // namespace qarn

@@ -32,8 +32,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
+#include <QTableView>
 #include <QTimer>
-#include <QTreeView>
 
 namespace qarn {
 
@@ -75,7 +75,7 @@ QarnTeskConverterConfigDlg::QarnTeskConverterConfigDlg(DialogServices services, 
                m_services.macLookup ? m_services.macLookup : GetMacForAddress),
       m_manual(MakeBlankRecord()) {
     m_built = DialogTemplateLoader::Build(kTemplateId, this);
-    m_listView = qobject_cast<QTreeView*>(Control(kIdList));
+    m_listView = qobject_cast<QTableView*>(Control(kIdList));
     m_pEditorHost = Control(kIdTreePlaceholder);
     m_progress = qobject_cast<CTextProgressCtrl*>(Control(kIdProgress));
     m_built = m_built && m_listView != nullptr && m_pEditorHost != nullptr;
@@ -129,7 +129,7 @@ void QarnTeskConverterConfigDlg::ConnectControls() {
     connect(m_pDiscoveryTimer, &QTimer::timeout, this, [this] { OnDiscoveryTimer(); });
     connect(m_pSelectionTimer, &QTimer::timeout, this, [this] { OnSelectionTimer(); });
     connect(m_model, &DeviceListModel::ListChanged, this, [this] { OnListChanged(); });
-    connect(m_listView->header(), &QHeaderView::sectionClicked, this,
+    connect(m_listView->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int column) { OnHeaderClicked(column); });
     connect(m_listView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected) { OnListSelectionChanged(selected); });
@@ -234,18 +234,23 @@ void QarnTeskConverterConfigDlg::BuildListColumns() {
     for (const unsigned id : kColumnHeadings)
         headings << ResourceString(id);
     m_model->SetHeadings(headings);
-    m_listView->setRootIsDecorated(false);
-    m_listView->setUniformRowHeights(true);
-    m_listView->setAllColumnsShowFocus(true);
+    // One line per converter at a fixed height, no row numbers: rows are placed without asking
+    // each row for its size, which keeps a list of thousands as fast as one of ten.
+    m_listView->verticalHeader()->hide();
+    m_listView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_listView->verticalHeader()->setDefaultSectionSize(m_listView->fontMetrics().height() + 4);
+    m_listView->horizontalHeader()->setHighlightSections(false);
     m_listView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listView->setShowGrid(true);
+    m_listView->setWordWrap(false);
     // The list sorts itself (DeviceList); the view only shows the mark and reports the clicks,
     // which turning the view's own sorting off would both switch off.
     m_listView->setSortingEnabled(false);
-    m_listView->header()->setSortIndicatorShown(true);
-    m_listView->header()->setSectionsClickable(true);
-    m_listView->header()->setStretchLastSection(true);
-    m_listView->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_listView->horizontalHeader()->setSortIndicatorShown(true);
+    m_listView->horizontalHeader()->setSectionsClickable(true);
+    m_listView->horizontalHeader()->setStretchLastSection(true);
+    m_listView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 void QarnTeskConverterConfigDlg::BuildLanguageMenu() {
@@ -373,7 +378,7 @@ void QarnTeskConverterConfigDlg::ShowSortMark() {
     // Qt draws the ascending order with the down-pointing mark, as the list always did.
     const Qt::SortOrder order =
         m_list.GetSortMark(column) == SortMark::Down ? Qt::AscendingOrder : Qt::DescendingOrder;
-    QHeaderView* header = m_listView->header();
+    QHeaderView* header = m_listView->horizontalHeader();
     if (header->sortIndicatorSection() != column || header->sortIndicatorOrder() != order)
         header->setSortIndicator(column, order);
 }

@@ -25,7 +25,7 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QTimer;
-class QTreeView;
+class QTableView;
 class QWidget;
 
 namespace qarn {
@@ -125,7 +125,7 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     // Reading the window's state.
     DeviceList& List() { return m_list; }
     DeviceListModel& Model() { return *m_model; }
-    QTreeView* ListView() const { return m_listView; }
+    QTableView* ListView() const { return m_listView; }
     ConfigurationEditor* Editor() const { return m_editor.get(); }
     CTextProgressCtrl* ProgressBar() const { return m_progress; }
     const LANconvDevice& Working() const { return *m_pCurrent; }
@@ -184,7 +184,7 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     AnswerFeeder* m_feeder = nullptr;   // child of the dialog
 
     // Controls from the template.
-    QTreeView* m_listView = nullptr;
+    QTableView* m_listView = nullptr;
     QWidget* m_pEditorHost = nullptr;
     CTextProgressCtrl* m_progress = nullptr;
     QMenuBar* m_pMenuBar = nullptr;

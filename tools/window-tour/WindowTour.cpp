@@ -23,9 +23,9 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 
 namespace qarn {
 
@@ -197,7 +197,7 @@ bool WindowTour::ClickRow(uint32_t address) {
     const std::optional<size_t> row = m_window->List().FindRowBySource(address);
     if (!row)
         return Fail(Ip(address) + " is not listed");
-    QTreeView* view = m_window->ListView();
+    QTableView* view = m_window->ListView();
     const QModelIndex index = m_window->Model().index(static_cast<int>(*row), 1);
     view->scrollTo(index);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());

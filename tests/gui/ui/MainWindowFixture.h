@@ -30,8 +30,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QTableView>
 #include <QTest>
-#include <QTreeView>
 #include <gtest/gtest.h>
 
 namespace qarn::test {
@@ -178,7 +178,7 @@ class MainWindowTest : public ::testing::Test {
         return s;
     }
 
-    QTreeView* List() const { return m_window->ListView(); }
+    QTableView* List() const { return m_window->ListView(); }
     DeviceListModel& Model() const { return m_window->Model(); }
     QAbstractButton* Button(unsigned id) const {
         return qobject_cast<QAbstractButton*>(m_window->Control(id));
@@ -202,7 +202,7 @@ class MainWindowTest : public ::testing::Test {
         QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, cell.center());
     }
     void ClickHeader(int column) {
-        QHeaderView* header = List()->header();
+        QHeaderView* header = List()->horizontalHeader();
         const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     }

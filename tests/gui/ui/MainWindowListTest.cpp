@@ -45,7 +45,7 @@ TEST_F(MainWindowTest, HeadingClicksSortTheListAndMoveTheMark) {
     Converter(Ip(10, 0, 0, 2), Extended(1, 2040903));
     Converter(Ip(10, 0, 1, 1), Extended(2, 3010000));
     Converter(Ip(10, 0, 0, 3), Extended(3, 2000000));
-    QHeaderView* header = List()->header();
+    QHeaderView* header = List()->horizontalHeader();
     const auto order = [&] {
         QStringList cells;
         for (int row = 0; row < Model().rowCount(); ++row)
@@ -117,10 +117,11 @@ TEST_F(MainWindowTest, ColumnsAreAsWideAsTheirWidestText) {
     const QFontMetrics metrics(List()->font());
     for (int column = 0; column < 3; ++column) {
         SCOPED_TRACE(column);
-        EXPECT_GE(List()->header()->sectionSize(column),
+        EXPECT_GE(List()->horizontalHeader()->sectionSize(column),
                   metrics.horizontalAdvance(Cell(0, column)));
     }
-    EXPECT_GE(List()->header()->sectionSize(2), metrics.horizontalAdvance("WWWWWW-WWWW-WWWW"));
+    EXPECT_GE(List()->horizontalHeader()->sectionSize(2),
+              metrics.horizontalAdvance("WWWWWW-WWWW-WWWW"));
 }
 
 TEST_F(MainWindowTest, DiscoveryGoesOutAtTheFirstTickAndThenEveryFourth) {
