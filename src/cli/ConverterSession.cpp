@@ -16,6 +16,15 @@ std::chrono::nanoseconds ThreadCpuTime() {
     return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
 
+// "no IPv4 address to broadcast on at interface 'eth7' (interfaces: eth0, wlan0)"
+std::string NoInterfaceReason(const std::string& name) {
+    std::string known;
+    for (const std::string& candidate : ConverterEndpoint::ListBroadcastInterfaces())
+        known += (known.empty() ? "" : ", ") + candidate;
+    return "no IPv4 address to broadcast on at interface '" + name +
+           "' (interfaces: " + (known.empty() ? "none" : known) + ")";
+}
+
 } // namespace
 
 ConverterSession::ConverterSession(int32_t port, IReachability* echo, DeviceList::Clock clock)
@@ -30,7 +39,15 @@ ConverterSession::~ConverterSession() {
     m_endpoint.Close();
 }
 
-bool ConverterSession::Open(std::string* error) {
+bool ConverterSession::Open(std::string* error, const std::string& broadcastInterface) {
+    if (!broadcastInterface.empty()) {
+        if (ConverterEndpoint::DirectedBroadcastsOf(broadcastInterface).empty()) {
+            if (error != nullptr)
+                *error = NoInterfaceReason(broadcastInterface);
+            return false;
+        }
+        m_endpoint.SetBroadcastInterface(broadcastInterface);
+    }
     if (m_endpoint.Open())
         return true;
     if (error != nullptr)

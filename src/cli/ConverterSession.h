@@ -17,6 +17,13 @@
 
 namespace qarn::cli {
 
+// Where the network verbs talk: the local port, which is also the converters' port, and the
+// interface that broadcasts are limited to ("" for every interface).
+struct EndpointOptions {
+    int32_t port = CUDPSocket::kConverterPort;
+    std::string broadcastInterface;
+};
+
 // The command line's main loop around the core: the endpoint on the converter port, whose receive
 // worker fills a queue, and one thread (the caller's) that owns the device list, hands it every
 // queued datagram and drives discovery once a second: the first request at once, then every 4 s.
@@ -48,8 +55,10 @@ class ConverterSession {
     ConverterSession(const ConverterSession&) = delete;
     ConverterSession& operator=(const ConverterSession&) = delete;
 
-    // Opens the endpoint; false with a one-line reason when the port cannot be had.
-    bool Open(std::string* error);
+    // Opens the endpoint; false with a one-line reason when the port cannot be had. With
+    // `broadcastInterface`, discovery and broadcast writes go to that interface's directed
+    // broadcast only; false (nothing opened) when it has no IPv4 address to broadcast on.
+    bool Open(std::string* error, const std::string& broadcastInterface = std::string());
 
     // Runs the loop until `done` says so (asked after every datagram and every tick) or `limit`
     // has passed; true when `done` said so. The first call ticks at once; later calls keep the

@@ -52,7 +52,7 @@ void AddDiagnostics(CLI::App& app, std::vector<Verb>& verbs, DiagnosticsChange& 
 
 // Everything the network verbs were given; filled by the parser, read by the verb that runs.
 struct NetworkArguments {
-    int port = kDefaultPort;
+    EndpointOptions endpoint;
     DiscoverOptions discover;
     bool json = false;
     bool csv = false;
@@ -76,7 +76,7 @@ void AddDiscover(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, s
                          a.discover.form = a.json  ? OutputForm::Json
                                            : a.csv ? OutputForm::Csv
                                                    : OutputForm::Table;
-                         return RunDiscover(a.port, a.discover, out, err);
+                         return RunDiscover(a.endpoint, a.discover, out, err);
                      }});
 }
 
@@ -89,7 +89,7 @@ void AddShow(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     show->add_flag("--json", a.show.json, "Print a JSON object");
-    verbs.push_back({show, [&a, &out, &err] { return RunShow(a.port, a.show, out, err); }});
+    verbs.push_back({show, [&a, &out, &err] { return RunShow(a.endpoint, a.show, out, err); }});
 }
 
 void AddWrite(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
@@ -117,7 +117,7 @@ void AddWrite(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std:
         ->check(CLI::PositiveNumber);
     verbs.push_back({write, [&a, &out, &err] {
                          a.write.verify = !a.noVerify;
-                         return RunWrite(a.port, a.write, out, err);
+                         return RunWrite(a.endpoint, a.write, out, err);
                      }});
 }
 
@@ -147,7 +147,7 @@ void AddFlash(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, Prog
         ->check(CLI::Range(1, 100));
     verbs.push_back({flash, [&a, style, &out, &err] {
                          a.flash.waitForRestart = !a.noWaitRestart;
-                         return RunFlash(a.port, a.flash, style, out, err);
+                         return RunFlash(a.endpoint, a.flash, style, out, err);
                      }});
 }
 
@@ -159,12 +159,15 @@ int RunCtl(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                  "and sets up diagnostics.",
                  kProgramName};
     app.require_subcommand(1);
-    app.fallthrough(); // --port may also follow the verb
+    app.fallthrough(); // --port and --interface may also follow the verb
 
     NetworkArguments network;
-    app.add_option("--port", network.port, "UDP port of the converters and of this tool")
+    app.add_option("--port", network.endpoint.port, "UDP port of the converters and of this tool")
         ->default_val(kDefaultPort)
         ->check(CLI::Range(1, 65535));
+    app.add_option("--interface", network.endpoint.broadcastInterface,
+                   "Send discovery and other broadcasts only to this network interface's "
+                   "directed broadcast (default: every interface)");
 
     std::vector<Verb> verbs;
     AddDiscover(app, verbs, network, out, err);

@@ -47,11 +47,11 @@ void LetAnswersSettle(ConverterSession& session) {
 
 // Finds the converter and decides its update while the discovery endpoint is open; the endpoint
 // closes when this returns, which frees port 58009 for the transfer. False after printing why.
-bool FindAndPlan(int32_t port, const Target& target, double seconds, LANconvDevice& record,
-                 FlashPlan& plan, std::ostream& err) {
-    ConverterSession session(port);
+bool FindAndPlan(const EndpointOptions& endpoint, const Target& target, double seconds,
+                 LANconvDevice& record, FlashPlan& plan, std::ostream& err) {
+    ConverterSession session(endpoint.port);
     std::string why;
-    if (!session.Open(&why)) {
+    if (!session.Open(&why, endpoint.broadcastInterface)) {
         Fail(err, why);
         return false;
     }
@@ -105,15 +105,15 @@ TransferResult Transfer(const LANconvDevice& record, const FlashPlan& plan,
 // address) answers with a firmware version other than the one it had. True after printing the new
 // version; false with the reason in `failure`. `result` says how the transfer ended: Done, or
 // Unconfirmed, when the new version alone shows that the converter took the image.
-bool Rediscover(int32_t port, const LANconvDevice& before, double seconds,
+bool Rediscover(const EndpointOptions& endpoint, const LANconvDevice& before, double seconds,
                 const TransferResult& result, std::ostream& out, std::string& failure) {
     const std::string address = IpToText(before.dwSourceIp);
     const std::string lead = result.verdict == TransferVerdict::Done
                                  ? "the transfer was acknowledged, but "
                                  : "the transfer was not confirmed (" + result.reason + "), and ";
-    ConverterSession session(port);
+    ConverterSession session(endpoint.port);
     std::string why;
-    if (!session.Open(&why)) {
+    if (!session.Open(&why, endpoint.broadcastInterface)) {
         failure = lead + why + " to see the new firmware";
         return false;
     }
@@ -147,8 +147,9 @@ bool Rediscover(int32_t port, const LANconvDevice& before, double seconds,
 
 } // namespace
 
-int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std::ostream& out,
-             std::ostream& err) {
+int RunFlash(const EndpointOptions& endpoint, const FlashOptions& options, ProgressStyle style,
+             std::ostream& out, std::ostream& err) {
+    const int32_t port = endpoint.port;
     const std::optional<Target> target = ParseTarget(options.target);
     if (!target)
         return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
@@ -165,7 +166,7 @@ int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std
 
     LANconvDevice record;
     FlashPlan plan;
-    if (!FindAndPlan(port, *target, options.seconds, record, plan, err))
+    if (!FindAndPlan(endpoint, *target, options.seconds, record, plan, err))
         return kExitFailure;
     out << "updating " << IpToText(record.dwSourceIp) << " (" << ColonMacText(record.abyMac)
         << ") from firmware " << VersionText(record.dwFirmwareVersion) << " to "
@@ -179,7 +180,7 @@ int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std
         std::string failure;
         if (result.verdict == TransferVerdict::Failed)
             failure = TransferFailureReason(address, outcome);
-        else if (Rediscover(port, record, options.seconds, result, out, failure))
+        else if (Rediscover(endpoint, record, options.seconds, result, out, failure))
             return kExitSuccess;
         if (attempt >= options.attempts)
             return Fail(err, options.attempts > 1

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/ConverterSession.h"
 #include "cli/TextProgress.h"
 
 #include <cstdint>
@@ -28,12 +29,12 @@ struct FlashOptions {
 // Updates one converter's firmware as the window does: finds it, decides image and transfer by
 // its firmware version (PlanFlash), closes its own endpoint so that the transfer can have port
 // 58009, runs the transfer with a progress display in `style` on `out`, then discovers afresh and
-// prints the firmware the converter now reports. `port` must be the converters' port 58009, the
-// one the transfer uses. A transfer whose last acknowledgement never came is decided by the
-// version the converter reports after its restart. A failed transfer starts over, up to
-// `attempts` transfers in all. Returns 0 only when the converter answers with a new firmware
-// version; a refusal or a failure is one line on `err` and 1.
-int RunFlash(int32_t port, const FlashOptions& options, ProgressStyle style, std::ostream& out,
-             std::ostream& err);
+// prints the firmware the converter now reports. `endpoint.port` must be the converters' port
+// 58009, the one the transfer uses (the transfer itself sends no broadcast). A transfer whose last
+// acknowledgement never came is decided by the version the converter reports after its restart. A
+// failed transfer starts over, up to `attempts` transfers in all. Returns 0 only when the converter
+// answers with a new firmware version; a refusal or a failure is one line on `err` and 1.
+int RunFlash(const EndpointOptions& endpoint, const FlashOptions& options, ProgressStyle style,
+             std::ostream& out, std::ostream& err);
 
 } // namespace qarn::cli

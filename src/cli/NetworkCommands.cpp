@@ -16,11 +16,11 @@ constexpr std::chrono::milliseconds kEchoSettleLimit{1500};
 
 } // namespace
 
-int RunDiscover(int32_t port, const DiscoverOptions& options, std::ostream& out,
+int RunDiscover(const EndpointOptions& endpoint, const DiscoverOptions& options, std::ostream& out,
                 std::ostream& err) {
-    ConverterSession session(port);
+    ConverterSession session(endpoint.port);
     std::string why;
-    if (!session.Open(&why))
+    if (!session.Open(&why, endpoint.broadcastInterface))
         return Fail(err, why);
     session.RunUntil(SecondsToMs(options.seconds), [] { return false; });
     session.SettleEchoes(kEchoSettleLimit);
@@ -39,13 +39,14 @@ int RunDiscover(int32_t port, const DiscoverOptions& options, std::ostream& out,
     return kExitSuccess;
 }
 
-int RunShow(int32_t port, const ShowOptions& options, std::ostream& out, std::ostream& err) {
+int RunShow(const EndpointOptions& endpoint, const ShowOptions& options, std::ostream& out,
+            std::ostream& err) {
     const std::optional<Target> target = ParseTarget(options.target);
     if (!target)
         return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
-    ConverterSession session(port);
+    ConverterSession session(endpoint.port);
     std::string why;
-    if (!session.Open(&why))
+    if (!session.Open(&why, endpoint.broadcastInterface))
         return Fail(err, why);
     const DeviceList& list = session.List();
     session.RunUntil(SecondsToMs(options.seconds),

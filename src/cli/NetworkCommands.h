@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/ConverterSession.h"
 #include "cli/WritePlan.h"
 
 #include <cstdint>
@@ -30,17 +31,21 @@ struct WriteOptions {
 
 // The verbs on the network. Each runs its own main loop on the calling thread for as long as it
 // needs, prints its result to `out` and a failure as one line to `err`, and returns the exit
-// status. `port` is the local port and the converters' port.
+// status. `endpoint` names the local port, which is also the converters' port, and the interface
+// that broadcasts are limited to.
 
 // Lists every converter that answered within the time, in the list's order.
-int RunDiscover(int32_t port, const DiscoverOptions& options, std::ostream& out, std::ostream& err);
+int RunDiscover(const EndpointOptions& endpoint, const DiscoverOptions& options, std::ostream& out,
+                std::ostream& err);
 
 // One converter's full record, once it is listed and complete.
-int RunShow(int32_t port, const ShowOptions& options, std::ostream& out, std::ostream& err);
+int RunShow(const EndpointOptions& endpoint, const ShowOptions& options, std::ostream& out,
+            std::ostream& err);
 
 // Applies the edits with the value rules, runs the write decision, sends, and unless told not to
 // waits for the converter's answers to show the new settings. A MAC address that no listed
 // converter has is written by MAC address (broadcast).
-int RunWrite(int32_t port, const WriteOptions& options, std::ostream& out, std::ostream& err);
+int RunWrite(const EndpointOptions& endpoint, const WriteOptions& options, std::ostream& out,
+             std::ostream& err);
 
 } // namespace qarn::cli

@@ -127,15 +127,16 @@ int Verify(ConverterSession& session, const PreparedWrite& prepared, const Write
 
 } // namespace
 
-int RunWrite(int32_t port, const WriteOptions& options, std::ostream& out, std::ostream& err) {
+int RunWrite(const EndpointOptions& endpoint, const WriteOptions& options, std::ostream& out,
+             std::ostream& err) {
     const std::optional<Target> target = ParseTarget(options.target);
     if (!target)
         return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
     if (options.edits.Empty())
         return UsageError(err, "write: give at least one setting (see --help)");
-    ConverterSession session(port);
+    ConverterSession session(endpoint.port);
     std::string why;
-    if (!session.Open(&why))
+    if (!session.Open(&why, endpoint.broadcastInterface))
         return Fail(err, why);
     PreparedWrite prepared;
     int status = kExitFailure;

@@ -2,14 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The machine's IPv4 interface addresses, one record per address of an interface that is up, in
 // the order the system lists them (by interface, then by address), so that two calls on an
 // unchanged machine give the same list. A machine with lo (127.0.0.1/8) and eth0
 // (192.168.1.20/24) gives:
-//   { Up|Loopback,            127.0.0.1,    broadcast 0,             netmask 255.0.0.0 }
-//   { Up|Broadcast|Multicast, 192.168.1.20, broadcast 192.168.1.255, netmask 255.255.255.0 }
+//   { Up|Loopback,            127.0.0.1,    broadcast 0,             netmask 255.0.0.0,     "lo" }
+//   { Up|Broadcast|Multicast, 192.168.1.20, broadcast 192.168.1.255, netmask 255.255.255.0, "eth0"
+//   }
 // Addresses are in network order (first octet in the lowest byte).
 
 namespace qarn::platform {
@@ -31,6 +33,8 @@ struct InterfaceRecord {
     // none was configured it is the network's last address (address | ~netmask).
     uint32_t broadcast = 0;
     uint32_t netmask = 0;
+    // The interface's name ("eth0"), or the address's label where it has one ("eth0:1").
+    std::string name;
 
     friend bool operator==(const InterfaceRecord&, const InterfaceRecord&) = default;
 };

@@ -52,6 +52,7 @@ bool EnumerateInterfaces(std::vector<InterfaceRecord>& records, int* error) {
             record.flags = FlagsOf(item->ifa_flags);
             record.address = Ipv4Of(item->ifa_addr);
             record.netmask = Ipv4Of(item->ifa_netmask);
+            record.name = item->ifa_name != nullptr ? item->ifa_name : "";
             // An address added without an explicit broadcast ("ip addr add 10.0.0.1/24 dev x")
             // comes back with its own address in that place; the system still treats the
             // network's last address as its broadcast, so that is what the record says then.

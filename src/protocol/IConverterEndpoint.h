@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qarn {
@@ -21,6 +22,12 @@ class IConverterEndpoint {
     // Sends `datagram` to `address` (network order; kBroadcast broadcasts) and `port` (host
     // order; 0 means the converter port). False when it did not go out whole.
     virtual bool Send(const std::vector<uint8_t>& datagram, uint32_t address, int32_t port) = 0;
+
+    // Limits what Send does with kBroadcast to the directed broadcast of the network interface
+    // `name` ("eth1"), for a PC with several networks; "" sends to every interface again (the
+    // default). Takes effect with the next send. False when this endpoint cannot limit its
+    // broadcasts (then only "" is accepted).
+    virtual bool SetBroadcastInterface(const std::string& name) { return name.empty(); }
 };
 
 } // namespace qarn

@@ -11,6 +11,7 @@
 #include "support/TempDir.h"
 #include "unit/converter-sim/SimProcess.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <set>
@@ -225,6 +226,23 @@ TEST_F(CliLanTest, ListsEveryConverterWithItsFieldsAndColours) {
     const Output missing = Ctl({"show", "198.18.1.99", "--time", "2"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "qarn-converter-ctl: no converter 198.18.1.99 answered within 2 s\n");
+}
+
+TEST_F(CliLanTest, InterfaceChoiceSendsToItsDirectedBroadcastOnly) {
+    const char* name = std::getenv("QARN_TESTLAN_NAME");
+    const std::string vpc = std::string(name != nullptr && *name != '\0' ? name : "qarn") + "-vpc";
+    StartSim(kFleet);
+    const Output run = Ctl({"discover", "--json", "--time", "2", "--interface", vpc});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(json::parse(run.out).size(), 12u) << run.out;
+    size_t requests = 0;
+    for (const json& event : EventsNamed(ReadEvents(m_log), "datagram")) {
+        if (event.value("src", "") != kToolSource)
+            continue;
+        ++requests;
+        EXPECT_EQ(event["dst"], "198.18.255.255") << event.dump();
+    }
+    EXPECT_GE(requests, 1u);
 }
 
 TEST_F(CliLanTest, ConverterAtANewAddressPushesOutItsOldRow) {

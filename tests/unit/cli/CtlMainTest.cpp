@@ -115,6 +115,29 @@ TEST_F(CtlMainTest, FlashRefusesPlaceholderImagesWithoutTheFlag) {
     EXPECT_EQ(run.out, "");
 }
 
+// Checked before the endpoint opens, so nothing is sent from the machine's own network here.
+TEST_F(CtlMainTest, InterfaceWithoutAddressFailsBeforeAnythingIsSent) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"unknown interface", {"--interface", "qarn-nosuch0", "discover"}},
+        {"after the verb", {"discover", "--interface", "qarn-nosuch0", "--time", "1"}},
+        {"the loopback", {"show", "198.18.1.7", "--interface", "lo"}},
+        {"write", {"--interface", "qarn-nosuch0", "write", "198.18.1.7", "--port1", "5000"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CtlRun run = Ctl(c.args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(Lines(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("no IPv4 address to broadcast on at interface '"), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("(interfaces: "), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
 TEST_F(CtlMainTest, GlobalPortMayFollowTheVerb) {
     EXPECT_EQ(Ctl({"--port", "5000", "diagnostics", "show"}).status, 0);
     EXPECT_EQ(Ctl({"diagnostics", "show", "--port", "5000"}).status, 0);
