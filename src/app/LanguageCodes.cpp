@@ -208,6 +208,18 @@ std::vector<std::string> FindFiles(const std::string& folder, const std::string&
     return paths;
 }
 
+std::string BundleFolderFor(const std::string& programFolder) {
+    constexpr const char* kPattern = "qarnres_*.rcc";
+    if (programFolder.empty() || !FindFiles(programFolder, kPattern).empty())
+        return programFolder;
+    const std::string installed = programFolder + "/../share/qarn-converter-config";
+    return FindFiles(installed, kPattern).empty() ? programFolder : installed;
+}
+
+std::string BundleFolder() {
+    return BundleFolderFor(ProgramFolder());
+}
+
 std::string ProgramFolder() {
     const auto file = platform::GetModuleFileName();
     if (!file)

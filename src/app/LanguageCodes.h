@@ -59,4 +59,12 @@ std::vector<std::string> FindFiles(const std::string& folder, const std::string&
 // Folder of the running executable without a trailing slash; empty when it cannot be read.
 std::string ProgramFolder();
 
+// Where the language bundles of a program in `programFolder` lie: that folder itself when it holds
+// one (a build tree, or a copy of the program with its bundles beside it), else the installed
+// layout's data folder beside it when that holds one ("/usr/bin" -> "/usr/share/qarn-converter-
+// config"), else `programFolder`.
+std::string BundleFolderFor(const std::string& programFolder);
+// BundleFolderFor(ProgramFolder()).
+std::string BundleFolder();
+
 } // namespace qarn

@@ -21,7 +21,7 @@ bool SameCode(const std::string& a, const std::string& b) {
 
 } // namespace
 
-QarnPlonResourceHelper::QarnPlonResourceHelper() : QarnPlonResourceHelper(qarn::ProgramFolder()) {}
+QarnPlonResourceHelper::QarnPlonResourceHelper() : QarnPlonResourceHelper(qarn::BundleFolder()) {}
 
 QarnPlonResourceHelper::QarnPlonResourceHelper(std::string programFolder)
     : m_programFolder(std::move(programFolder)) {

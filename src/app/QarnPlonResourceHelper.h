@@ -15,7 +15,7 @@ namespace qarn {
 //     -> main dialog -> Unload() -> again when the user picked another language.
 class QarnPlonResourceHelper {
   public:
-    // Scans the executable's folder.
+    // Scans the executable's folder, or the installed data folder beside it (BundleFolder).
     QarnPlonResourceHelper();
     // Scans `programFolder` instead (tests, or a program whose bundles lie elsewhere).
     explicit QarnPlonResourceHelper(std::string programFolder);

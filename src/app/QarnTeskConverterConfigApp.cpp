@@ -27,7 +27,7 @@ QarnTeskConverterConfigApp::QarnTeskConverterConfigApp(std::string applicationNa
     : m_applicationName(applicationName.empty() ? DefaultApplicationName()
                                                 : std::move(applicationName)),
       m_socket(m_answerQueue, port),
-      m_resources(programFolder.empty() ? ProgramFolder() : std::move(programFolder)) {
+      m_resources(programFolder.empty() ? BundleFolder() : std::move(programFolder)) {
     InstallCrashDumpHandler();
     uint16_t obtained = 0;
     m_socketLibraryStarted =

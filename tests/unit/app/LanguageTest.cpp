@@ -267,6 +267,21 @@ TEST(ScanLibraries, FindsBundleFilesOnlySortedByName) {
     EXPECT_EQ(path, "unchanged");
 }
 
+TEST(BundleFolderFor, PrefersTheProgramFolderThenTheInstalledDataFolder) {
+    test::TempDir dir("qarn-prefix");
+    const std::string bin = (dir / "usr" / "bin").string();
+    const std::string share = bin + "/../share/qarn-converter-config";
+    fs::create_directories(bin);
+    fs::create_directories(share);
+    EXPECT_EQ(BundleFolderFor(bin), bin) << "no bundle anywhere: the program's folder";
+    WriteBytes(fs::path(share) / "qarnres_ENU.rcc", "x");
+    EXPECT_EQ(BundleFolderFor(bin), share);
+    EXPECT_EQ(QarnPlonResourceHelper(BundleFolderFor(bin)).Libraries().size(), 1u);
+    WriteBytes(fs::path(bin) / "qarnres_DEU.rcc", "x");
+    EXPECT_EQ(BundleFolderFor(bin), bin) << "bundles beside the program come first";
+    EXPECT_EQ(BundleFolderFor(""), "");
+}
+
 TEST(ScanLibraries, UnreadableFolderFindsNothing) {
     QarnPlonResourceHelper helper("/nonexistent/qarn/folder");
     EXPECT_TRUE(helper.Libraries().empty());
