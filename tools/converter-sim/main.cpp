@@ -12,6 +12,7 @@
 #include "SimText.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -38,7 +39,7 @@ struct Arguments {
     int restartMs = -1;
     std::string versionAfterUpdate;
     std::string addressControl = "none";
-    std::string testlan = QARN_DEFAULT_TESTLAN;
+    std::string testlan; // empty: DefaultTestlan()
     std::string log;
     bool logDatagrams = true;
     bool printFleet = false;
@@ -150,13 +151,30 @@ void AddOptions(CLI::App& app, Arguments& a) {
     app.add_option("--address-control", a.addressControl,
                    "how moved or restarting converters change their address: none, ip, testlan")
         ->check(CLI::IsMember({"none", "ip", "testlan"}));
-    app.add_option("--testlan", a.testlan, "the LAN script for --address-control testlan");
+    app.add_option("--testlan", a.testlan,
+                   "the LAN script for --address-control testlan (default: the source tree's, "
+                   "else the installed one)");
     app.add_flag("--print-fleet", a.printFleet, "print the fleet as JSON and exit");
+}
+
+// The LAN script of the source tree this program was built from, or, for an installed program
+// whose source tree is gone, the copy the package installs ("/usr/bin/qarn-converter-sim" ->
+// "/usr/lib/qarn-converter-config/testlan").
+std::string DefaultTestlan() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::exists(QARN_DEFAULT_TESTLAN, error))
+        return QARN_DEFAULT_TESTLAN;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    const fs::path installed = self.parent_path() / "../lib/qarn-converter-config/testlan";
+    return !error && fs::exists(installed, error) ? installed.lexically_normal().string()
+                                                  : QARN_DEFAULT_TESTLAN;
 }
 
 std::unique_ptr<CSimAddressControl> MakeAddressControl(const Arguments& a) {
     if (a.addressControl == "testlan")
-        return std::make_unique<CSimAddressControl>(CSimAddressControl::Mode::Testlan, a.testlan);
+        return std::make_unique<CSimAddressControl>(
+            CSimAddressControl::Mode::Testlan, a.testlan.empty() ? DefaultTestlan() : a.testlan);
     if (a.addressControl != "ip")
         return nullptr;
     if (!CSimAddressControl::InOwnNetNamespace()) {
