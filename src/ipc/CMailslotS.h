@@ -56,6 +56,9 @@ class CMailslotS : public CThreadClass, public CSharedQueue {
     CMsgQueue* GetQueue() const { return m_queue; }
 
   private:
+    // The queue's own opening is reached through Open and Create above.
+    using CSharedQueue::Open;
+
     void SetUpQueue(const std::string& id, CMsgQueue* queue);
 
     std::string m_id;
