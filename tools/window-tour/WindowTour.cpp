@@ -7,6 +7,7 @@
 #include "ui/QarnTeskConverterConfigDlg.h"
 #include "ui/controls/COptionTree.h"
 #include "ui/controls/COptionTreeItemIPAddress.h"
+#include "ui/controls/COptionTreeItemMaskedEdit.h"
 #include "ui/controls/COptionTreeItemSpinner.h"
 #include "ui/controls/COptionTreeList.h"
 #include "ui/controls/CTextProgressCtrl.h"
@@ -148,6 +149,7 @@ void WindowTour::Run() {
                         (!m_options.select || LookAtSettings(*m_options.select, "2-editor")) &&
                         (!m_options.write || WriteAPort(*m_options.write)) &&
                         (!m_options.flash || UpdateFirmware(*m_options.flash)) &&
+                        (!m_options.manual || LookAtManualEntry()) &&
                         (m_options.secondStart.isEmpty() || StartASecondTime());
     if (passed)
         Say("every step held");
@@ -290,6 +292,22 @@ bool WindowTour::UpdateFirmware(uint32_t address) {
     Say(Ip(address) + " is listed again with firmware " +
         QString::fromStdString(VersionText(offered)));
     Shot("5-list-after-update");
+    return true;
+}
+
+bool WindowTour::LookAtManualEntry() {
+    auto* button = qobject_cast<QAbstractButton*>(
+        m_window->Control(QarnTeskConverterConfigDlg::kIdManualEntry));
+    if (button == nullptr || !button->isEnabled())
+        return Fail("the entry by MAC address is not there to press");
+    QTest::mouseClick(button, Qt::LeftButton);
+    if (!WaitFor([&] { return m_window->IsManualMode() && m_window->Editor()->MacItem(); },
+                 "the entry by MAC address did not open"))
+        return false;
+    QTest::mouseClick(m_window->Editor()->Tree()->GetList()->viewport(), Qt::LeftButton, {},
+                      m_window->Editor()->MacItem()->GetValueRect().center());
+    Say("the entry by MAC address is shown");
+    Shot("6-manual-entry");
     return true;
 }
 

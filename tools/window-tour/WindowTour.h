@@ -36,6 +36,7 @@ struct TourOptions {
     std::optional<uint32_t> write;  // the converter whose port 1 becomes 5000 and is written
     QString simLog;                 // the simulator's --log file: the write must be there once
     std::optional<uint32_t> flash;  // the converter whose firmware is updated
+    bool manual = false;            // open the entry by MAC address and look at it
     QString secondStart;            // the program to start a second time
     std::chrono::seconds limit{30}; // for each wait
 };
@@ -57,6 +58,7 @@ class WindowTour : public QObject {
     bool WriteAPort(uint32_t address);
     bool UpdateFirmware(uint32_t address);
     bool StartASecondTime();
+    bool LookAtManualEntry();
 
     // Waits, with the window's events going on, until `done` holds; false after the limit with
     // the failure `what`.

@@ -5,7 +5,7 @@
 //
 //   qarn-window-tour [--screenshots DIR] [--prefix TEXT] [--language CODE] [--expect N]
 //                    [--deaf A] [--select A] [--write A --sim-log FILE] [--flash A]
-//                    [--second-start PROGRAM] [--limit SECONDS]
+//                    [--manual yes] [--second-start PROGRAM] [--limit SECONDS]
 //
 // Exit status 0 when every step held, 1 otherwise (the failed step on standard error).
 
@@ -53,6 +53,8 @@ bool ParseOptions(const QStringList& arguments, qarn::TourOptions& options, QStr
             options.simLog = value;
         else if (name == "--flash")
             ok = Address(value, options.flash);
+        else if (name == "--manual")
+            options.manual = value == "yes";
         else if (name == "--second-start")
             options.secondStart = value;
         else if (name == "--limit")
