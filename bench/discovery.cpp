@@ -1,7 +1,7 @@
 // Discovery of whole fleets as qarn-converter-ctl runs it: for 100, 1,000 and 5,000 simulated
 // converters, the time from the first discovery request until every converter is listed and
 // complete, the answers lost on the way, and the CPU time the device list spends per answer; then
-// the cost of one converter in the fleet that does not answer echo.
+// the same with converters in the fleet that do not answer echo.
 //
 // Run as root (or where scripts/testlan works without root):
 //     cmake -S . -B build -G Ninja -DQARN_WITH_QT=OFF -DQARN_BUILD_BENCH=ON
@@ -279,8 +279,8 @@ int main(int argc, char** argv) {
         for (int round = 1; round <= rounds; ++round)
             Report(std::to_string(count) + " converters #" + std::to_string(round),
                    RunOnce(path, count, 0, folder));
-    // A converter without echo blocks the answer handling for the echo's whole time-out (1 s),
-    // once, when it is first seen.
+    // A converter without echo: its echo takes the whole time-out (1 s) on a worker, and must
+    // not hold up the answers of the others.
     for (const size_t deaf : {1, 5})
         for (int round = 1; round <= rounds; ++round)
             Report("1000, " + std::to_string(deaf) + " deaf #" + std::to_string(round),

@@ -4,10 +4,11 @@
 # program that sends runs in a namespace of a LAN made here, and each LAN is removed at the end.
 #
 #   bench/firmware_transfer.sh [--build DIR] speed [--count N]
-#   bench/firmware_transfer.sh [--build DIR] loss [--transfers N] [--lanes L] [--rates "1 5"]
+#   bench/firmware_transfer.sh [--build DIR] loss [--transfers N] [--lanes L]
+#                              [--cases "sam4:1:1 ltx:0.1:3"]
 #
-# DIR is a build tree with the targets firmware_transfer and qarn-converter-sim (default
-# build/main). Configure it with -DQARN_BUILD_BENCH=ON.
+# DIR is a build tree with the targets firmware_transfer, qarn-converter-ctl and
+# qarn-converter-sim (default build/main). Configure it with -DQARN_BUILD_BENCH=ON.
 #
 # speed: one prompt simulated converter of each layout (restart 0 ms). Reports the round trip
 #   (ping, 56- and 1040-byte payloads; and a plain user-space UDP exchange with the simulator),
@@ -21,10 +22,19 @@
 #   When in.tftpd or tftp is missing, the Debian packages (tftpd-hpa, tftp-hpa, libwrap0) are
 #   fetched with apt-get download and unpacked into the work folder: no maintainer script runs,
 #   so no TFTP service is ever started in the machine's namespace.
-# loss: every datagram in both directions is lost with the given share (the simulator's seeded
-#   per-converter loss), and N transfers (default 20) of each engine run with the restart wait
-#   off; L LANs (default 4) share the work, side by side. Reports the success rate per engine and
-#   share. At 5 % a time-out costs 2 to 3 s, so the 1024-byte engine takes some minutes.
+# loss: the whole update as a user runs it, `qarn-converter-ctl flash --no-wait-restart` (find
+#   the converter, transfer, decide an unconfirmed transfer by the version reported afterwards,
+#   start over up to --attempts times), N times per case (default 100) against a fresh simulator
+#   each time, whose converters lose every datagram in both directions with the case's share
+#   (seeded per transfer). A case is engine:loss-percent:attempts; the default cases are the
+#   1024-byte engine at 1 % with one attempt and the fixed layout at 0.1 % with three. L LANs
+#   (default 4) share the work, side by side. Every verdict is checked against the simulator's
+#   own record: a converter holds the new image exactly when the simulator restarted it with the
+#   new version. Reports per case the transfers that succeeded, the verdicts reached by the
+#   version after an unconfirmed transfer, and the wrong verdicts (a success without the image, a
+#   failure with it), which must be none.
+#
+# QARN_TESTLAN_NAME (default qbfw) names the LANs made here, so that runs side by side stay apart.
 #
 # Output: the program's JSON lines, then a summary table.
 set -euo pipefail
@@ -39,8 +49,11 @@ mode=${1:-}
 shift || true
 
 testlan=$root/scripts/testlan
+# The LANs made here are named after QARN_TESTLAN_NAME (default qbfw): <name>speed, <name>l1, ...
+lan_prefix=${QARN_TESTLAN_NAME:-qbfw}
 sim=$build/tools/converter-sim/qarn-converter-sim
 prog=$build/bench/firmware_transfer
+ctl=$build/bin/qarn-converter-ctl
 for f in "$sim" "$prog"; do
     [ -x "$f" ] || {
         echo "firmware_transfer.sh: $f is missing (build firmware_transfer and qarn-converter-sim)" >&2
@@ -175,7 +188,7 @@ run() { # run LAN ARGS...: the summary line of one firmware_transfer run
 }
 
 speed() {
-    local count=10 lan=qbfwspeed
+    local count=10 lan=${lan_prefix}speed
     [ "${1:-}" = --count ] && count=$2
     lan_up $lan
     # Timing the converters, not the simulator's log of every datagram's bytes.
@@ -223,13 +236,42 @@ speed() {
     done
 }
 
+# flash_once LAN ENGINE SHARE ATTEMPTS SEED OUT: one update with a fresh simulator; writes
+# "<status> <restarted with the new version: 1|0> <unconfirmed transfers> <seconds>" to OUT.
+flash_once() {
+    local lan=$1 engine=$2 share=$3 attempts=$4 seed=$5 out=$6 target new started status=0
+    if [ "$engine" = sam4 ]; then
+        target=198.18.1.1
+        new=3.2.62.11
+    else
+        target=198.18.1.2
+        new=2.4.10.23
+    fi
+    start_sim "$lan" "$(fleet "$share" "$seed")" --no-datagram-log
+    started=$(date +%s%N)
+    QARN_TESTLAN_NAME=$lan "$testlan" exec "$ctl" flash "$target" --allow-placeholder-images \
+        --no-wait-restart --attempts "$attempts" --time 20 >"$out.log" 2>&1 || status=$?
+    local took=$((($(date +%s%N) - started) / 1000000))
+    sleep 0.5 # a restart begun just now is on the record too
+    local pid=${sim_pids[-1]}
+    kill "$pid" 2>/dev/null || true
+    while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+    unset 'sim_pids[-1]'
+    local restarted=0
+    grep '"event":"restart_end"' "$work/sim-$lan.jsonl" | grep -q "\"version\":\"$new\"" &&
+        restarted=1
+    local unconfirmed
+    unconfirmed=$(grep -c '^transfer not confirmed' "$out.log" || true)
+    echo "$status $restarted $unconfirmed $took" >"$out"
+}
+
 loss() {
-    local transfers=20 lanes=4 rates="1 5"
+    local transfers=100 lanes=4 cases="sam4:1:1 ltx:0.1:3"
     while [ $# -gt 0 ]; do
         case $1 in
         --transfers) transfers=$2 ;;
         --lanes) lanes=$2 ;;
-        --rates) rates=$2 ;;
+        --cases) cases=$2 ;;
         *)
             echo "firmware_transfer.sh: unknown option $1" >&2
             exit 2
@@ -237,49 +279,59 @@ loss() {
         esac
         shift 2
     done
-    local per=$(((transfers + lanes - 1) / lanes)) rate lane share started
-    local summary=()
-    for rate in $rates; do
+    [ -x "$ctl" ] || {
+        echo "firmware_transfer.sh: $ctl is missing (build qarn-converter-ctl)" >&2
+        exit 1
+    }
+    local lane
+    for lane in $(seq "$lanes"); do
+        lan_up "${lan_prefix}l$lane"
+    done
+    local summary=() case engine rate attempts share started
+    for case in $cases; do
+        IFS=: read -r engine rate attempts <<<"$case"
         share=$(awk -v p="$rate" 'BEGIN { printf "%.4f", p / 100 }')
         started=$(date +%s)
-        for lane in $(seq "$lanes"); do
-            lan_up "qbfwl$lane"
-            start_sim "qbfwl$lane" "$(fleet "$share" $((rate * 1000 + lane * 10)))"
-        done
         local runners=()
         for lane in $(seq "$lanes"); do
             (
-                run "qbfwl$lane" --engine sam4 --target 198.18.1.1 --count $per --gap-ms 300 \
-                    >"$work/loss-$rate-$lane-sam4"
-                run "qbfwl$lane" --engine ltx --target 198.18.1.2 --count $per --gap-ms 300 \
-                    >"$work/loss-$rate-$lane-ltx"
+                n=$lane
+                while [ "$n" -le "$transfers" ]; do
+                    flash_once "${lan_prefix}l$lane" "$engine" "$share" "$attempts" $((n * 7919)) \
+                        "$work/$case-$n"
+                    n=$((n + lanes))
+                done
             ) &
             runners+=($!)
         done
-        wait "${runners[@]}" # not the simulators, which run until they are ended
-        local engine ok total
-        for engine in sam4 ltx; do
-            ok=0
-            total=0
-            for lane in $(seq "$lanes"); do
-                line=$(cat "$work/loss-$rate-$lane-$engine")
-                echo "$line"
-                ok=$((ok + $(field ok "$line")))
-                total=$((total + $(field count "$line")))
-            done
-            summary+=("$rate% $engine $ok/$total")
+        wait "${runners[@]}"
+        local n ok=0 right=0 unconfirmed=0 falseSuccess=0 falseFailure=0 total=0 times=()
+        local status restarted u took
+        for n in $(seq "$transfers"); do
+            read -r status restarted u took <"$work/$case-$n"
+            total=$((total + 1))
+            unconfirmed=$((unconfirmed + u))
+            times+=("$took")
+            if [ "$status" -eq 0 ]; then
+                ok=$((ok + 1))
+                [ "$restarted" -eq 1 ] && right=$((right + 1)) || falseSuccess=$((falseSuccess + 1))
+            else
+                [ "$restarted" -eq 0 ] && right=$((right + 1)) || falseFailure=$((falseFailure + 1))
+            fi
+            echo "{\"case\":\"$case\",\"n\":$n,\"status\":$status,\"image_taken\":$restarted,\"unconfirmed\":$u,\"ms\":$took}"
         done
-        echo "loss $rate %: $(($(date +%s) - started)) s"
-        for sim_pid in "${sim_pids[@]}"; do
-            kill "$sim_pid" 2>/dev/null || true
-        done
-        sim_pids=()
+        local median
+        median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { printf "%.1f", t[int((NR + 1) / 2)] / 1000 }')
+        echo "case $case: $(($(date +%s) - started)) s"
+        summary+=("$engine $rate% $attempts $ok/$total $unconfirmed $falseSuccess $falseFailure ${median}s")
     done
     echo
-    printf '%-6s %-6s %s\n' loss engine succeeded
+    printf '%-6s %-6s %-9s %-10s %-12s %-17s %-17s %s\n' engine loss attempts succeeded \
+        unconfirmed "success-no-image" "failure-w-image" median
+    local line
     for line in "${summary[@]}"; do
         # shellcheck disable=SC2086
-        printf '%-6s %-6s %s\n' $line
+        printf '%-6s %-6s %-9s %-10s %-12s %-17s %-17s %s\n' $line
     done
 }
 
@@ -287,7 +339,7 @@ case $mode in
 speed) speed "$@" ;;
 loss) loss "$@" ;;
 *)
-    echo "usage: firmware_transfer.sh [--build DIR] speed [--count N] | loss [--transfers N] [--lanes L] [--rates \"1 5\"]" >&2
+    echo "usage: firmware_transfer.sh [--build DIR] speed [--count N] | loss [--transfers N] [--lanes L] [--cases \"sam4:1:1 ltx:0.1:3\"]" >&2
     exit 2
     ;;
 esac
