@@ -3,10 +3,13 @@
 #include "cli/DiagnosticsCommands.h"
 #include "cli/ExitStatus.h"
 #include "cli/FlashCommand.h"
+#include "cli/FleetFlash.h"
 #include "cli/NetworkCommands.h"
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace qarn::cli {
 
@@ -121,33 +124,62 @@ void AddWrite(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std:
                      }});
 }
 
+// Rows of the terminal on standard output, for the bars of a fleet update; 24 when unknown.
+int TerminalRows() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
+        return size.ws_row;
+    return 24;
+}
+
 void AddFlash(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, ProgressStyle style,
               std::ostream& out, std::ostream& err) {
     CLI::App* flash = app.add_subcommand(
-        "flash", "Update a converter's firmware with the image its firmware version calls for, "
-                 "then print the version it reports afterwards");
-    flash->add_option("TARGET", a.flash.target, "The converter's IPv4 or MAC address")->required();
+        "flash", "Update converters' firmware with the image each firmware version calls for, "
+                 "then print the version each reports afterwards; several converters (or --all) "
+                 "are updated in parallel");
+    FlashOptions& f = a.flash;
+    flash->add_option("TARGET", f.targets, "The converters' IPv4 or MAC addresses");
+    flash->add_flag("--all", f.all, "Update every converter that answers");
+    flash->add_option("--kind", f.kind, "With --all: only converters of this kind")
+        ->check(CLI::IsMember({"standard", "extended"}));
+    flash->add_option("--parallel", f.parallel, "Transfers that run at the same time")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1000));
+    flash->add_flag("--json", f.json, "Progress and results as JSON lines");
     flash->add_flag("--no-wait-restart", a.noWaitRestart,
                     "Do not wait for the converter to answer echo after its restart");
-    flash->add_flag("--allow-placeholder-images", a.flash.allowPlaceholderImages,
+    flash->add_flag("--allow-placeholder-images", f.allowPlaceholderImages,
                     "Send the placeholder images of a build without converter firmware (for "
                     "simulated converters only)");
-    flash->add_flag("--via-service", a.flash.viaService,
+    flash->add_flag("--via-service", f.viaService,
                     "Send the transfer through the local communication service (qarn-comm-service) "
-                    "instead of this program's own UDP endpoint");
+                    "instead of this program's own UDP endpoint (one converter only)");
     flash
-        ->add_option("--time", a.flash.seconds,
-                     "Seconds to wait for the converter, and again for its new firmware")
+        ->add_option("--time", f.seconds,
+                     "Seconds to wait for the converters, and again for their new firmware")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     flash
-        ->add_option("--attempts", a.flash.attempts,
+        ->add_option("--attempts", f.attempts,
                      "Transfers to try in all: a failed one starts over from the first block")
         ->capture_default_str()
         ->check(CLI::Range(1, 100));
     verbs.push_back({flash, [&a, style, &out, &err] {
-                         a.flash.waitForRestart = !a.noWaitRestart;
-                         return RunFlash(a.endpoint, a.flash, style, out, err);
+                         FlashOptions& options = a.flash;
+                         options.waitForRestart = !a.noWaitRestart;
+                         // One converter without the fleet's own options: the single update.
+                         if (options.targets.size() == 1 && !options.all && !options.json &&
+                             options.kind.empty()) {
+                             options.target = options.targets.front();
+                             return RunFlash(a.endpoint, options, style, out, err);
+                         }
+                         const FleetOutput form = options.json ? FleetOutput::Json
+                                                  : style == ProgressStyle::Bar
+                                                      ? FleetOutput::Bars
+                                                      : FleetOutput::Lines;
+                         return RunFleetFlash(a.endpoint, options, form, out, err,
+                                              form == FleetOutput::Bars ? TerminalRows() : 24);
                      }});
 }
 

@@ -18,32 +18,14 @@ namespace qarn::cli {
 
 namespace {
 
-constexpr const char* kPlaceholderReason =
-    "this program carries placeholder firmware images (random bytes), which would leave a real "
-    "converter without working firmware; give --allow-placeholder-images only for simulated "
-    "converters";
-
-// The transfer's endpoint takes whatever reaches port 58009 for an answer, so the answers of other
-// converters to the last discovery request (they come within about a second) must be over before
-// it opens: a configuration answer has the wrong length for a block acknowledgement and makes the
-// fixed-layout transfer send the block again, and three of them to one block end it. No request
-// goes out meanwhile: the next one is pushed kTicksPerRequest ticks away (more than 3 s).
 constexpr std::chrono::milliseconds kSettleQuiet{1000};
 constexpr std::chrono::milliseconds kSettleLimit{2500};
 constexpr std::chrono::milliseconds kSettleSlice{100};
 
-void LetAnswersSettle(ConverterSession& session) {
-    using Clock = std::chrono::steady_clock;
-    session.Discovery().RestartCountdown();
-    const Clock::time_point start = Clock::now();
-    Clock::time_point lastDatagram = start;
-    session.SetAnswerHook([&](uint32_t, AnswerDisposition, std::span<const uint8_t>) {
-        lastDatagram = Clock::now();
-    });
-    while (Clock::now() - lastDatagram < kSettleQuiet && Clock::now() - start < kSettleLimit)
-        session.RunUntil(kSettleSlice, [] { return false; });
-    session.SetAnswerHook(nullptr);
-}
+constexpr const char* kPlaceholderReason =
+    "this program carries placeholder firmware images (random bytes), which would leave a real "
+    "converter without working firmware; give --allow-placeholder-images only for simulated "
+    "converters";
 
 // Finds the converter and decides its update while the discovery endpoint is open; the endpoint
 // closes when this returns, which frees port 58009 for the transfer. False after printing why.
@@ -147,12 +129,25 @@ bool Rediscover(const EndpointOptions& endpoint, const LANconvDevice& before, do
 
 } // namespace
 
-int RunFlash(const EndpointOptions& endpoint, const FlashOptions& options, ProgressStyle style,
-             std::ostream& out, std::ostream& err) {
+// A configuration answer has the wrong length for a block acknowledgement and makes the
+// fixed-layout transfer send the block again, and three of them to one block end it. The next
+// request is pushed kTicksPerRequest ticks away (more than 3 s).
+void LetAnswersSettle(ConverterSession& session) {
+    using Clock = std::chrono::steady_clock;
+    session.Discovery().RestartCountdown();
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastDatagram = start;
+    session.SetAnswerHook([&](uint32_t, AnswerDisposition, std::span<const uint8_t>) {
+        lastDatagram = Clock::now();
+    });
+    while (Clock::now() - lastDatagram < kSettleQuiet && Clock::now() - start < kSettleLimit)
+        session.RunUntil(kSettleSlice, [] { return false; });
+    session.SetAnswerHook(nullptr);
+}
+
+int CheckFlashBasics(const EndpointOptions& endpoint, const FlashOptions& options,
+                     std::ostream& err) {
     const int32_t port = endpoint.port;
-    const std::optional<Target> target = ParseTarget(options.target);
-    if (!target)
-        return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
     if (port != UdpFirmwareTransport::kPort)
         return UsageError(err, "flash: the firmware transfer uses UDP port " +
                                    std::to_string(UdpFirmwareTransport::kPort) +
@@ -160,6 +155,16 @@ int RunFlash(const EndpointOptions& endpoint, const FlashOptions& options, Progr
                                    " cannot apply");
     if (EmbeddedImagesArePlaceholders() && !options.allowPlaceholderImages)
         return Fail(err, kPlaceholderReason);
+    return kExitSuccess;
+}
+
+int RunFlash(const EndpointOptions& endpoint, const FlashOptions& options, ProgressStyle style,
+             std::ostream& out, std::ostream& err) {
+    const std::optional<Target> target = ParseTarget(options.target);
+    if (!target)
+        return UsageError(err, "'" + options.target + "' is not an IPv4 or MAC address");
+    if (const int status = CheckFlashBasics(endpoint, options, err); status != kExitSuccess)
+        return status;
 
     if (options.viaService)
         RegisterClientFirmwareTransport();

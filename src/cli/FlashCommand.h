@@ -6,11 +6,21 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace qarn::cli {
 
 struct FlashOptions {
     std::string target;
+    // Several converters at once (RunFleetFlash): the targets given, or every listed converter,
+    // of one kind ("standard", "extended") when `kind` is set.
+    std::vector<std::string> targets;
+    bool all = false;
+    std::string kind;
+    // Transfers that run at the same time.
+    int parallel = 10;
+    // Progress and results as JSON lines.
+    bool json = false;
     bool waitForRestart = true;
     // The build's images are placeholders (random bytes): sent only when this is set, for
     // simulated converters.
@@ -36,5 +46,16 @@ struct FlashOptions {
 // answers with a new firmware version; a refusal or a failure is one line on `err` and 1.
 int RunFlash(const EndpointOptions& endpoint, const FlashOptions& options, ProgressStyle style,
              std::ostream& out, std::ostream& err);
+
+// The checks every update makes before it looks for converters: the transfer's port 58009, and
+// placeholder images only when allowed. 0 when they pass; else the status after one line on `err`.
+int CheckFlashBasics(const EndpointOptions& endpoint, const FlashOptions& options,
+                     std::ostream& err);
+
+// After the converter to update was found, until the answers of the others to the last discovery
+// request are over (at most a few seconds), with no request sent meanwhile: the transfer takes
+// only its converter's datagrams, but the converter's own late configuration answer would count
+// as a wrong answer to a block.
+void LetAnswersSettle(ConverterSession& session);
 
 } // namespace qarn::cli

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <set>
 #include <spawn.h>
 #include <sstream>
@@ -581,6 +582,95 @@ TEST_F(CliFlashLanTest, ALostCommitAcknowledgementIsDecidedByTheNewVersion) {
               std::string::npos)
         << run.out;
     EXPECT_EQ(EventsNamed(ReadEvents(m_log), "restart_end").size(), 1u);
+}
+
+// ---- flash of several converters at once ----------------------------------------------------
+
+// Both layouts and both fixed-layout images side by side; 198.18.1.4 goes silent from block 100.
+const json kFleetFlash = json::parse(R"({
+  "seed": 7, "defaults": {"delay_ms": [0, 50], "restart_ms": 3000},
+  "converters": [
+    {"ip": "198.18.1.1", "kind": "extended"},
+    {"ip": "198.18.1.2", "kind": "standard", "version": "2.4.9.3"},
+    {"ip": "198.18.1.3", "kind": "extended", "version": "2.1.0.4"},
+    {"ip": "198.18.1.4", "kind": "standard", "version": "2.4.9.3",
+     "misbehave": {"silent_from_block": 100}},
+    {"ip": "198.18.1.5", "kind": "extended"}
+  ]})");
+
+// The summary table's rows by converter: old, new, verdict (the seconds vary).
+std::map<std::string, std::string> SummaryRows(const std::string& out) {
+    std::map<std::string, std::string> rows;
+    std::istringstream lines(out);
+    std::string line;
+    bool inTable = false;
+    while (std::getline(lines, line)) {
+        if (line.rfind("converter ", 0) == 0) {
+            inTable = true;
+            continue;
+        }
+        std::istringstream cells(line);
+        std::string converter, old, now, verdict;
+        if (inTable && cells >> converter >> old >> now >> verdict && converter.back() != ':')
+            rows[converter] = old + " " + now + " " + verdict;
+    }
+    return rows;
+}
+
+TEST_F(CliFlashLanTest, SeveralConvertersInParallelOneSilentFailsAlone) {
+    StartSim(kFleetFlash, {"--state", m_state});
+    const Output run = Ctl({"flash", "198.18.1.1", "198.18.1.2", "198.18.1.3", "198.18.1.4",
+                            "198.18.1.5", "--parallel", "5", "--allow-placeholder-images"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_EQ(run.err, "qarn-converter-ctl: 1 of 5 converters not updated: 198.18.1.4\n");
+    EXPECT_EQ(SummaryRows(run.out), (std::map<std::string, std::string>{
+                                        {"198.18.1.1", "3.1.20.4 3.2.62.11 updated"},
+                                        {"198.18.1.2", "2.4.9.3 2.4.10.23 updated"},
+                                        {"198.18.1.3", "2.1.0.4 2.1.11.24 updated"},
+                                        {"198.18.1.4", "2.4.9.3 - failed"},
+                                        {"198.18.1.5", "3.1.20.4 3.2.62.11 updated"},
+                                    }))
+        << run.out;
+    EXPECT_NE(run.out.find("\n198.18.1.4: the transfer to 198.18.1.4 broke off at 19 % (24903 of "
+                           "131072 bytes): block 100 (26 of 126) was not acknowledged (no answer "
+                           "within 2.5 s)\n"),
+              std::string::npos)
+        << run.out;
+
+    // Each converter got the datagrams of a transfer of its own, each once, and no one else's.
+    const std::map<std::string, size_t> expected = {{"198.18.1.1", 147},
+                                                    {"198.18.1.2", 126},
+                                                    {"198.18.1.3", 126},
+                                                    {"198.18.1.4", 26},
+                                                    {"198.18.1.5", 147}};
+    size_t total = 0;
+    for (const auto& [ip, count] : expected) {
+        EXPECT_EQ(ToolFirmware(ip).size(), count) << ip;
+        total += count;
+    }
+    EXPECT_EQ(ToolFirmware().size(), total);
+    // The transfers overlapped: every converter had its first block before any had its last.
+    const std::vector<json> sent = ToolFirmware();
+    size_t lastFirst = 0, firstLast = sent.size();
+    for (const auto& [ip, count] : expected) {
+        size_t first = sent.size(), last = 0;
+        for (size_t i = 0; i < sent.size(); ++i)
+            if (sent[i]["dst"] == ip) {
+                first = std::min(first, i);
+                last = i;
+            }
+        lastFirst = std::max(lastFirst, first);
+        firstLast = std::min(firstLast, last);
+    }
+    EXPECT_LT(lastFirst, firstLast) << "the transfers ran one after another";
+    // Only a converter that took its whole image restarted; the commits all passed their check.
+    EXPECT_EQ(EventsNamed(ReadEvents(m_log), "restart_end").size(), 4u);
+    const auto commits = EventsNamed(ReadEvents(m_log), "commit");
+    ASSERT_EQ(commits.size(), 2u);
+    for (const json& commit : commits)
+        EXPECT_TRUE(commit.value("ok", false)) << commit.dump();
+    EXPECT_EQ(SimState("198.18.1.3").value("version", ""), "2.1.11.24");
+    EXPECT_EQ(SimState("198.18.1.4").value("version", ""), "2.4.9.3");
 }
 
 } // namespace

@@ -83,6 +83,14 @@ TEST_F(CtlMainTest, WrongUsageGivesStatusTwoAndOneLine) {
         {"flash without target", {"flash"}},
         {"bad flash target", {"flash", "converter-7", "--allow-placeholder-images"}},
         {"flash on another port", {"--port", "5000", "flash", "198.18.1.7"}},
+        {"targets and --all", {"flash", "198.18.1.7", "--all"}},
+        {"kind without --all", {"flash", "198.18.1.7", "198.18.1.8", "--kind", "standard"}},
+        {"unknown kind", {"flash", "--all", "--kind", "legacy"}},
+        {"service for several",
+         {"flash", "198.18.1.7", "198.18.1.8", "--via-service", "--allow-placeholder-images"}},
+        {"bad target among several", {"flash", "198.18.1.7", "converter-8"}},
+        {"no parallel transfer", {"flash", "--all", "--parallel", "0"}},
+        {"fleet on another port", {"--port", "5000", "flash", "--all"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
