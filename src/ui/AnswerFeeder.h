@@ -22,7 +22,9 @@ namespace qarn {
 // user-interface thread alone.
 class AnswerFeeder : public QObject {
   public:
-    static constexpr std::chrono::milliseconds kSlice{8};
+    // Long enough that the repaint between two slices costs little beside them, short enough
+    // that a click waits no longer than a blink.
+    static constexpr std::chrono::milliseconds kSlice{15};
     // Datagrams handed to the list between two looks at the clock.
     static constexpr size_t kStep = 32;
 

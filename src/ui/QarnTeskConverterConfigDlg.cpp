@@ -8,6 +8,7 @@
 #include "protocol/EditRules.h"
 #include "ui/AnswerFeeder.h"
 #include "ui/ConfigurationEditor.h"
+#include "ui/DeviceListDelegate.h"
 #include "ui/DeviceListModel.h"
 #include "ui/DialogTemplateLoader.h"
 #include "ui/FirmwareOffer.h"
@@ -96,6 +97,7 @@ QarnTeskConverterConfigDlg::QarnTeskConverterConfigDlg(DialogServices services, 
     if (!m_built)
         return;
     m_listView->setModel(m_model);
+    m_listView->setItemDelegate(new DeviceListDelegate(m_listView));
     m_columns = std::make_unique<ListColumnSizer>(*m_listView, m_list);
     // Echo results come on a worker: only a call to this thread is posted from there.
     m_list.SetEchoReadyCallback([this] {
