@@ -459,6 +459,12 @@ bool CUDPSocket::TimeoutThread() {
 void CUDPSocket::DeliverReceived(std::unique_ptr<CMsg> msg) {
     msg->address = GetLastSender();
     msg->port = GetLocalPort();
+    if (GetDropOwnDatagrams() && m_ownAddresses.IsOwn(msg->address)) {
+        if (IsDebugLogEnabled())
+            LogDebug(Format("CUDPSocket::Deliver: own datagram dropped (IP:%s Size:%d bytes)",
+                            Dotted(msg->address).c_str(), static_cast<int>(msg->data.size())));
+        return;
+    }
     Deliver(std::move(msg));
 }
 

@@ -4,6 +4,7 @@
 #include "net/CMsgQueue.h"
 #include "net/CThreadClass.h"
 #include "net/CTimedCriticalSection.h"
+#include "net/OwnAddressFilter.h"
 #include "platform/Interfaces.h"
 
 #include <atomic>
@@ -140,6 +141,14 @@ class CUDPSocket : public CThreadClass {
     int32_t GetTag() const { return tag.load(std::memory_order_relaxed); }
     void SetTag(int32_t value) { tag.store(value, std::memory_order_relaxed); }
 
+    // With true, the receive worker drops every datagram whose source is one of this host's own
+    // addresses (OwnAddressFilter) instead of delivering it: the endpoint's own broadcasts, and
+    // those of other programs on this host, come back to it otherwise. Off after construction;
+    // an owner whose peers are never this host turns it on (the application's endpoint: no
+    // converter answers from the PC's address).
+    void SetDropOwnDatagrams(bool drop) { m_dropOwn.store(drop, std::memory_order_relaxed); }
+    bool GetDropOwnDatagrams() const { return m_dropOwn.load(std::memory_order_relaxed); }
+
   private:
     static constexpr int kNoSocket = -1;
 
@@ -189,6 +198,8 @@ class CUDPSocket : public CThreadClass {
     mutable std::shared_mutex m_descriptorGuard;
     std::vector<uint8_t> m_receiveBuffer; // under readLock; kMaxDatagramBytes
     bool m_libraryStarted = false;
+    std::atomic<bool> m_dropOwn{false};
+    OwnAddressFilter m_ownAddresses; // the worker's
 };
 
 } // namespace qarn

@@ -39,8 +39,9 @@ struct InterfaceRecord {
     friend bool operator==(const InterfaceRecord&, const InterfaceRecord&) = default;
 };
 
-// Replaces `records` with the current list. False, with `records` empty and the system's error
-// number in `error` (when given), when the list cannot be read.
-bool EnumerateInterfaces(std::vector<InterfaceRecord>& records, int* error = nullptr);
+// Replaces `records` with the current list, at most `maxRecords` of them. False, with `records`
+// empty and the system's error number in `error` (when given), when the list cannot be read.
+bool EnumerateInterfaces(std::vector<InterfaceRecord>& records, int* error = nullptr,
+                         size_t maxRecords = kMaxInterfaceRecords);
 
 } // namespace qarn::platform

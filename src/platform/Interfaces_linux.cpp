@@ -33,7 +33,7 @@ uint32_t FlagsOf(unsigned int systemFlags) {
 
 } // namespace
 
-bool EnumerateInterfaces(std::vector<InterfaceRecord>& records, int* error) {
+bool EnumerateInterfaces(std::vector<InterfaceRecord>& records, int* error, size_t maxRecords) {
     records.clear();
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
@@ -43,7 +43,7 @@ bool EnumerateInterfaces(std::vector<InterfaceRecord>& records, int* error) {
     }
     try {
         for (const ifaddrs* item = list; item != nullptr; item = item->ifa_next) {
-            if (records.size() == kMaxInterfaceRecords)
+            if (records.size() >= maxRecords)
                 break;
             if (item->ifa_addr == nullptr || item->ifa_addr->sa_family != AF_INET ||
                 (item->ifa_flags & IFF_UP) == 0)

@@ -8,7 +8,10 @@
 namespace qarn {
 
 ConverterEndpoint::ConverterEndpoint(CMsgQueue& queue, int32_t port)
-    : m_queue(queue), m_port(port == 0 ? CUDPSocket::kConverterPort : port) {}
+    : m_queue(queue), m_port(port == 0 ? CUDPSocket::kConverterPort : port) {
+    // The list would take the tool's own broadcast write for the converter's answer.
+    m_socket.SetDropOwnDatagrams(true);
+}
 
 ConverterEndpoint::~ConverterEndpoint() {
     m_socket.Close();

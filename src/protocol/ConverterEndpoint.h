@@ -19,6 +19,9 @@ namespace qarn {
 //
 //     endpoint.SetBroadcastInterface("eth1");   // 192.168.7.20/24 -> 192.168.7.255 alone
 //
+// Datagrams from this host's own addresses are dropped: they are the endpoint's own requests and
+// writes coming back (a broadcast reaches the sender's host too), never a converter's answer.
+//
 // Threads: Open, Close and IsOpen belong to the thread that owns the device list; Send may come
 // from any thread.
 class ConverterEndpoint : public IConverterEndpoint {

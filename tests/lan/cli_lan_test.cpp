@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -335,6 +336,29 @@ TEST_F(CliLanTest, WritesAnUnlistedConverterByItsMacAddress) {
     const auto moves = EventsNamed(ReadEvents(m_log), "address_moved");
     ASSERT_EQ(moves.size(), 1u);
     EXPECT_EQ(moves[0]["to"], "198.18.9.10");
+}
+
+// A broadcast reaches the sending host too, the endpoint that sent it included, from the PC's own
+// address. After a write by broadcast (the converter is deaf to echo) that copy carries the new
+// settings and the converter's MAC address, yet it is not the converter's answer: the tool must
+// neither list a row at its own address nor drop the converter's row for it. The converter moves
+// to an address whose answers never reach the tool, so the write stays unconfirmed for want of an
+// answer, not on the strength of one from 198.18.0.1.
+TEST_F(CliLanTest, ToolsOwnBroadcastWriteIsNoConverterAnswer) {
+    Testlan({"deaf", "198.18.1.7"});
+    Testlan({"loss", "--percent", "100", "--dir", "out", "--address", "198.18.9.17"});
+    StartSim(kFleet);
+    const Output run = Ctl(
+        {"write", "198.18.1.7", "--ip", "198.18.9.17", "--gateway", "198.18.0.254", "--time", "6"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "sent by broadcast (no echo reply from it)\n"
+                       "the row of 198.18.1.7 is gone; it will answer from 198.18.9.17\n");
+    EXPECT_EQ(run.err,
+              "qarn-converter-ctl: not confirmed within 6 s: no answer from it since the write\n");
+    const auto moved = WaitForEvents(m_log, 5s, [](const auto& events) {
+        return !EventsNamed(events, "address_moved").empty();
+    });
+    EXPECT_EQ(EventsNamed(moved, "address_moved").size(), 1u) << "the write reached it";
 }
 
 TEST_F(CliLanTest, AddressChangeToAFreeAddress) {

@@ -5,7 +5,10 @@
 #include "support/NetLab.h"
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -96,6 +99,43 @@ TEST_F(BroadcastLab, FansOutToTheLimitedAndEachDirectedBroadcast) {
         if (row.warning != nullptr) {
             EXPECT_EQ(test::CountOf(log.Text().substr(logged), row.warning), 1u) << log.Text();
         }
+    }
+}
+
+// A broadcast comes back to the sending host's sockets on that port, with one of its addresses as
+// the source. An endpoint asked to drop its host's own datagrams delivers only the other host's.
+TEST_F(BroadcastLab, OwnDatagramsComeBackUnlessTheEndpointDropsThem) {
+    ASSERT_TRUE(SetDefaultRoute(true));
+    test::UdpTestPeer converter("0.0.0.0", kPort, m_peer.Name());
+    const std::vector<uint8_t> request = {0x1A, 0x00, 0x10, 0x00};
+    const std::vector<uint8_t> answer = {0x1A, 0x01, 0x58, 0x00};
+    for (const bool drop : {false, true}) {
+        SCOPED_TRACE(drop ? "dropping own datagrams" : "delivering everything");
+        CMsgQueue queue;
+        CUDPSocket endpoint;
+        EXPECT_FALSE(endpoint.GetDropOwnDatagrams()) << "off after construction";
+        endpoint.SetDropOwnDatagrams(drop);
+        ASSERT_TRUE(endpoint.Open(CUDPSocket::kBroadcastAddress, kPort, 0, 0));
+        ASSERT_TRUE(endpoint.StartReceiving(&queue, 10, false, 100));
+        ASSERT_TRUE(test::InOwnNetNamespace()) << "never broadcast into the machine's network";
+        ASSERT_TRUE(endpoint.Write(request, CUDPSocket::kBroadcastAddress, kPort));
+        EXPECT_EQ(converter.ReceiveAll(300).size(), 2u);
+        ASSERT_TRUE(converter.SendTo("198.18.1.1", kPort, answer));
+
+        std::vector<std::string> sources;
+        for (int i = 0; i < 100; ++i) {
+            while (std::unique_ptr<CMsg> msg = queue.Pop())
+                sources.push_back(IpText(msg->address));
+            if (!sources.empty() && sources.back() == "198.18.1.2")
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        // The limited and the directed broadcast, both from this side's address.
+        const std::vector<std::string> expected =
+            drop ? std::vector<std::string>{"198.18.1.2"}
+                 : std::vector<std::string>{"198.18.1.1", "198.18.1.1", "198.18.1.2"};
+        EXPECT_EQ(sources, expected);
+        endpoint.Close();
     }
 }
 

@@ -7,14 +7,10 @@
 #include "support/NetLab.h"
 #include "unit/net/UdpTestPeer.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -26,42 +22,54 @@ namespace {
 using test::Ip;
 using test::IpText;
 
-// A free UDP port on loopback at this moment.
-int32_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
-    EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    close(fd);
-    return ntohs(address.sin_port);
+// The next message within about `ms`; null when none came.
+std::unique_ptr<CMsg> PopWithin(CMsgQueue& queue, int ms) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (std::unique_ptr<CMsg> msg = queue.Pop())
+            return msg;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return queue.Pop();
 }
 
-TEST(ConverterEndpointTest, DeliversWhatArrivesWithItsSourceOverLoopback) {
+// The tool's own datagrams come back to its socket: a broadcast reaches the sender's host too, and
+// so do datagrams it sends to one of its own addresses. None of them is a converter's answer; a
+// datagram from another host is delivered with its source.
+TEST(ConverterEndpointTest, DeliversOtherHostsDatagramsButNotThisHostsOwn) {
+    QARN_REQUIRE_NETLAB();
+    test::PeerNamespace peer{1}; // us 198.18.1.1, the peer 198.18.1.2
+    std::string why;
+    ASSERT_TRUE(peer.Create(&why)) << why;
+    ASSERT_TRUE(test::RunOk("ip route replace default via " + peer.PeerAddress()));
+    test::UdpTestPeer converter("0.0.0.0", CUDPSocket::kConverterPort, peer.Name());
+
     CMsgQueue queue;
-    ConverterEndpoint endpoint(queue, FreePort());
+    ConverterEndpoint endpoint(queue);
     EXPECT_FALSE(endpoint.IsOpen());
     ASSERT_TRUE(endpoint.Open());
     EXPECT_TRUE(endpoint.IsOpen());
 
-    // To itself: the endpoint's own port is the converter port here.
-    const std::vector<uint8_t> datagram = test::BlockAnswer(0xD0, 40);
-    ASSERT_TRUE(endpoint.Send(datagram, Ip(127, 0, 0, 1), 0));
-    std::unique_ptr<CMsg> received;
-    for (int i = 0; i < 500 && !received; ++i) {
-        received = queue.Pop();
-        if (!received)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const std::vector<uint8_t> write(88, 0x1B);
+    ASSERT_TRUE(test::InOwnNetNamespace()) << "never broadcast into the machine's network";
+    ASSERT_TRUE(endpoint.Send(write, IConverterEndpoint::kBroadcast, 0));
+    ASSERT_TRUE(endpoint.Send(write, Ip(198, 18, 1, 1), 0));
+    ASSERT_TRUE(endpoint.Send(write, Ip(127, 0, 0, 1), 0));
+    test::Received seen;
+    ASSERT_TRUE(converter.Receive(&seen, 2000)) << "the broadcast reached the other host";
+    EXPECT_EQ(seen.bytes, write);
+
+    // Sent after the tool's own datagrams had come back, so it is queued behind them if they are.
+    const std::vector<uint8_t> answer = test::BlockAnswer(0xD0, 40);
+    ASSERT_TRUE(converter.SendTo("198.18.1.1", CUDPSocket::kConverterPort, answer));
+    const std::unique_ptr<CMsg> received = PopWithin(queue, 5000);
     ASSERT_NE(received, nullptr);
-    EXPECT_EQ(received->data, datagram);
-    EXPECT_EQ(received->address, Ip(127, 0, 0, 1));
+    EXPECT_EQ(received->data, answer);
+    EXPECT_EQ(received->address, Ip(198, 18, 1, 2));
+    EXPECT_EQ(PopWithin(queue, 300), nullptr);
 
     endpoint.Close();
     EXPECT_FALSE(endpoint.IsOpen());
-    EXPECT_FALSE(endpoint.Send(datagram, Ip(127, 0, 0, 1), 0));
+    EXPECT_FALSE(endpoint.Send(write, Ip(198, 18, 1, 2), 0));
 }
 
 // Two networks, each a veth link to a peer namespace that listens on the converter port: qlab1
