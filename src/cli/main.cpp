@@ -1,3 +1,4 @@
+#include "app/CrashDumpHandler.h"
 #include "cli/CtlMain.h"
 #include "diag/FileLogger.h"
 #include "platform/Process.h"
@@ -13,7 +14,10 @@ int main(int argc, char** argv) {
     const char* debugOutput = std::getenv("QARN_DEBUG_OUTPUT");
     qarn::platform::SetDebugOutputEnabled(debugOutput != nullptr && *debugOutput != '\0' &&
                                           std::string_view(debugOutput) != "0");
-    // The log file and its settings follow the program's name, as for every program of the tool.
+    // As the window's application object does: the crash dump handler first (it reads the
+    // diagnostics settings itself, and must be in place before any worker thread starts), then the
+    // log. Both follow the program's name, as for every program of the tool.
+    qarn::InstallCrashDumpHandler();
     qarn::InitFileLoggerFacility();
     // A bar redrawn in place suits a terminal; a file or a pipe gets plain progress lines.
     const auto progress = isatty(STDOUT_FILENO) != 0 ? qarn::cli::ProgressStyle::Bar

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <spawn.h>
 #include <sstream>
@@ -359,6 +360,54 @@ TEST_F(CliLanTest, ToolsOwnBroadcastWriteIsNoConverterAnswer) {
         return !EventsNamed(events, "address_moved").empty();
     });
     EXPECT_EQ(EventsNamed(moved, "address_moved").size(), 1u) << "the write reached it";
+}
+
+// Crash dumps switched on: a running discover that receives SIGSEGV leaves a dump in the folder,
+// named after the program, that gdb opens with a backtrace into the program's code.
+TEST_F(CliLanTest, DiscoverWithDumpsOnLeavesADumpThatGdbOpens) {
+    const std::string store = (Dir() / "registry").string();
+    const std::string dumps = (Dir() / "dumps").string();
+    std::filesystem::create_directories(store);
+    std::filesystem::create_directories(dumps);
+    ASSERT_EQ(setenv("QARN_REGISTRY_ROOT", store.c_str(), 1), 0);
+    const Output set =
+        Run({g_ctl, "diagnostics", "set", "--dump-type", "1", "--dump-folder", dumps});
+    ASSERT_EQ(set.status, 0) << set.err;
+
+    StartSim(kFleet);
+    SimProcess discover; // testlan execs the tool, so this is the tool's own process
+    ASSERT_TRUE(discover.Start({g_testlan, "exec", g_ctl, "discover", "--time", "60"}));
+    // Running: its discovery request reached the converters.
+    const auto requested = [](const std::vector<json>& events) {
+        for (const json& event : EventsNamed(events, "datagram"))
+            if (event.value("src", "") == kToolSource &&
+                event.value("hex", "").rfind("011a", 0) == 0)
+                return true;
+        return false;
+    };
+    const bool running = requested(WaitForEvents(m_log, 20s, requested));
+    unsetenv("QARN_REGISTRY_ROOT");
+    ASSERT_TRUE(running) << "discover did not start";
+    ASSERT_TRUE(discover.Signal(SIGSEGV));
+    EXPECT_EQ(discover.Wait(30s), 128 + SIGSEGV) << "the signal still ends the program";
+
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dumps))
+        files.push_back(entry.path().filename().string());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(qarn-converter-ctl\.\d+\.mdmp)")))
+        << files[0];
+    if (std::system("command -v gdb >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gdb is not installed (scripts/bootstrap installs it)";
+    const Output gdb =
+        Run({"/usr/bin/timeout", "120", "gdb", "-nx", "-batch", "-iex",
+             "set debuginfod enabled off", "-ex", "bt", g_ctl, dumps + "/" + files[0]});
+    EXPECT_NE(gdb.out.find("Program terminated with signal SIGSEGV"), std::string::npos)
+        << gdb.out << gdb.err;
+    EXPECT_TRUE(std::regex_search(gdb.out, std::regex(R"(#1 +0x[0-9a-f]+ in )")))
+        << "at least two frames: " << gdb.out;
+    EXPECT_TRUE(std::regex_search(gdb.out, std::regex(R"(#\d+ .* in (qarn::|main \())")))
+        << "a frame in the program's own code: " << gdb.out;
 }
 
 TEST_F(CliLanTest, AddressChangeToAFreeAddress) {
