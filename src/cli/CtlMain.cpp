@@ -7,7 +7,9 @@
 #include "cli/NetworkCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <functional>
+#include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -16,6 +18,25 @@ namespace qarn::cli {
 namespace {
 
 constexpr int kDefaultPort = 58009;
+
+// The longest wait a command line may ask for (seconds): a day. More is a slip of the finger, and
+// a number the clock cannot add (1e16 s) or that is no number at all (nan) must not reach it.
+constexpr double kMaxSeconds = 86400;
+
+// --time: a finite number of seconds above 0 and at most kMaxSeconds; "nan", "inf", "1e300" and
+// "-3" are refused with the usage status.
+CLI::Validator Seconds() {
+    return CLI::Validator(
+        [](std::string& input) {
+            double value = 0;
+            if (CLI::detail::lexical_cast(input, value) && std::isfinite(value) && value > 0 &&
+                value <= kMaxSeconds)
+                return std::string();
+            return "expected seconds above 0 and at most " +
+                   std::to_string(static_cast<int>(kMaxSeconds)) + ", got " + input;
+        },
+        "SECONDS", "SECONDS");
+}
 
 struct Verb {
     CLI::App* command = nullptr;
@@ -72,7 +93,7 @@ void AddDiscover(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, s
         app.add_subcommand("discover", "Find the converters on the LAN and print the device list");
     discover->add_option("--time", a.discover.seconds, "Seconds to listen before printing")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
     CLI::Option* json = discover->add_flag("--json", a.json, "Print a JSON array");
     discover->add_flag("--csv", a.csv, "Print CSV with a header row")->excludes(json);
     verbs.push_back({discover, [&a, &out, &err] {
@@ -90,7 +111,7 @@ void AddShow(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::
     show->add_option("TARGET", a.show.target, "The converter's IPv4 or MAC address")->required();
     show->add_option("--time", a.show.seconds, "Seconds to wait for its answers")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
     show->add_flag("--json", a.show.json, "Print a JSON object");
     verbs.push_back({show, [&a, &out, &err] { return RunShow(a.endpoint, a.show, out, err); }});
 }
@@ -117,7 +138,7 @@ void AddWrite(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std:
         ->add_option("--time", a.write.seconds,
                      "Seconds to wait for the converter, and again for the verification")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
     verbs.push_back({write, [&a, &out, &err] {
                          a.write.verify = !a.noVerify;
                          return RunWrite(a.endpoint, a.write, out, err);
@@ -159,7 +180,7 @@ void AddFlash(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, Prog
         ->add_option("--time", f.seconds,
                      "Seconds to wait for the converters, and again for their new firmware")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
     flash
         ->add_option("--attempts", f.attempts,
                      "Transfers to try in all: a failed one starts over from the first block")

@@ -1,6 +1,7 @@
 #include "cli/CtlMain.h"
 
 #include "firmware/EmbeddedImages.h"
+#include "support/NetLab.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -100,6 +101,32 @@ TEST_F(CtlMainTest, WrongUsageGivesStatusTwoAndOneLine) {
         EXPECT_EQ(run.err.rfind("qarn-converter-ctl: ", 0), 0u) << run.err;
         EXPECT_EQ(run.out, "");
     }
+}
+
+// A time that is no number, not finite or beyond a day: refused before anything is sent (it used
+// to end at once with an empty list, or wait for ever). In a namespace of the test's own, so that
+// a regression cannot broadcast into the machine's network.
+TEST_F(CtlMainTest, TimeMustBeAFiniteNumberOfSecondsUpToADay) {
+    QARN_REQUIRE_NETLAB();
+    const char* refused[] = {"nan",  "-nan",    "inf", "1e16", "1e300",
+                             "1e13", "86400.5", "-3",  "0",    "3s"};
+    for (const char* time : refused) {
+        for (const std::vector<std::string>& verb : {std::vector<std::string>{"discover"},
+                                                     {"show", "198.18.1.7"},
+                                                     {"write", "198.18.1.7", "--letter", "Z"},
+                                                     {"flash", "198.18.1.7"}}) {
+            SCOPED_TRACE(verb[0] + " --time " + time);
+            std::vector<std::string> args = verb;
+            args.insert(args.end(), {"--time", time});
+            const CtlRun run = Ctl(args);
+            EXPECT_EQ(run.status, 2);
+            EXPECT_EQ(Lines(run.err), 1u) << run.err;
+            EXPECT_NE(run.err.find("--time"), std::string::npos) << run.err;
+            EXPECT_EQ(run.out, "");
+        }
+    }
+    // A short time passes the command line (and then finds nothing on this empty network).
+    EXPECT_EQ(Ctl({"discover", "--time", "0.001"}).status, 0);
 }
 
 TEST_F(CtlMainTest, RefusedSettingGivesStatusOneAndItsReason) {
