@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 namespace qarn::cli {
 
@@ -94,8 +95,19 @@ std::string DumpJson(const nlohmann::ordered_json& value) {
     return value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string CsvField(const std::string& text) {
-    const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
+// A spreadsheet takes a cell that starts with one of these for a formula: "=HYPERLINK(...)".
+bool StartsFormula(const std::string& text) {
+    return !text.empty() && std::string_view("=+-@").find(text.front()) != std::string_view::npos;
+}
+
+// Escaped as the table escapes (no control character reaches a terminal that shows the file, and a
+// line break cannot end a record early), a formula start defused with an apostrophe, which
+// spreadsheets take for "text" ("=1+2" -> "'=1+2"), and quoted when the RFC asks for it.
+std::string CsvField(const std::string& raw) {
+    std::string text = TerminalSafe(raw);
+    if (StartsFormula(text))
+        text.insert(0, 1, '\'');
+    const bool quote = text.find_first_of(",\"") != std::string::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
     if (!quote)
         return text;

@@ -36,7 +36,10 @@ std::string FormatJson(const std::vector<ConverterRow>& rows);
 std::string FormatJsonObject(const ConverterRow& row);
 
 // CSV (RFC 4180): a header row of the keys, then one line per converter; a field holding a comma,
-// a quote, a line break or a blank at either end is quoted. Lines end in CRLF as the RFC has it.
+// a quote or a blank at either end is quoted. Lines end in CRLF as the RFC has it. Texts are
+// escaped as in the table (control characters and bytes that are not UTF-8 as \xNN), and a text
+// that starts with =, +, - or @, which a spreadsheet would run as a formula, gets a leading
+// apostrophe: "=1+2" -> "'=1+2".
 std::string FormatCsv(const std::vector<ConverterRow>& rows);
 
 // One converter as "key: value" lines for a terminal, escaped as the table is.

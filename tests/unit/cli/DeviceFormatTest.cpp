@@ -122,16 +122,59 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
 TEST(DeviceFormatTest, CsvQuotesWhatWouldBreakTheColumns) {
     ConverterRow row = SampleRow();
     row.serial = "73,14\"58";
-    row.code = "a\r\nb";
-    const auto lines = ReadCsv(FormatCsv({row, SampleRow()}));
+    row.code = " K7 ";
+    const std::string text = FormatCsv({row, SampleRow()});
+    EXPECT_NE(text.find(",\"73,14\"\"58\","), std::string::npos) << text;
+    const auto lines = ReadCsv(text);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], kKeys);
     ASSERT_EQ(lines[1].size(), kKeys.size());
     EXPECT_EQ(lines[1][2], "73,14\"58");
-    EXPECT_EQ(lines[1][16], "a\r\nb");
+    EXPECT_EQ(lines[1][16], " K7 ");
     EXPECT_EQ(lines[2][4], "2041023");
     EXPECT_EQ(lines[2][6], "true");
     EXPECT_EQ(lines[2][15], "tesk");
+}
+
+// A converter's texts are the sender's to choose: in a CSV file they must neither drive the
+// terminal that shows it, nor end a record early, nor run as a spreadsheet formula.
+TEST(DeviceFormatTest, CsvDefusesControlsAndFormulasInConverterTexts) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::string read; // what a CSV reader gets back
+    } cases[] = {
+        {"terminal controls", "\x1b[2J\x1b]0;owned\x07", "\\x1b[2J\\x1b]0;owned\\x07"},
+        {"C1 control",
+         "\xc2\x9b"
+         "31m",
+         "\\x9b31m"},
+        {"line break", "a\r\nb", "a\\x0d\\x0ab"},
+        {"not UTF-8", "73\xff", "73\\xff"},
+        {"formula", "=HYPERLINK(\"http://x\",\"y\")", "'=HYPERLINK(\"http://x\",\"y\")"},
+        {"plus", "+1+2", "'+1+2"},
+        {"minus", "-1", "'-1"},
+        {"at", "@SUM(A1)", "'@SUM(A1)"},
+        {"tab before a formula", "\t=1", "\\x09=1"},
+        {"formula sign inside", "7=3", "7=3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConverterRow row = SampleRow();
+        row.serial = c.text;
+        row.code = c.text;
+        const std::string text = FormatCsv({row});
+        for (const char byte : text)
+            EXPECT_TRUE(byte >= 0x20 || byte == '\r' || byte == '\n') << static_cast<int>(byte);
+        const auto lines = ReadCsv(text);
+        ASSERT_EQ(lines.size(), 2u) << text;
+        ASSERT_EQ(lines[1].size(), kKeys.size()) << text;
+        EXPECT_EQ(lines[1][2], c.read);
+        EXPECT_EQ(lines[1][16], c.read);
+    }
+    ConverterRow letter = SampleRow();
+    letter.letter = '=';
+    EXPECT_EQ(ReadCsv(FormatCsv({letter}))[1][14], "'=");
 }
 
 TEST(DeviceFormatTest, TableAlignsColumnsAndDefusesTerminalControls) {
