@@ -107,6 +107,23 @@ SimDelay Delay(const json& value, const std::string& where) {
     return {ms, ms};
 }
 
+// True when `value` nests arrays and objects deeper than `limit` levels. Walks with a stack of its
+// own, so that no depth can exhaust the thread's.
+bool NestsDeeperThan(const json& value, size_t limit) {
+    std::vector<std::pair<const json*, size_t>> pending{{&value, 1}};
+    while (!pending.empty()) {
+        const auto [item, depth] = pending.back();
+        pending.pop_back();
+        if (!item->is_structured())
+            continue;
+        if (depth > limit)
+            return true;
+        for (const json& child : *item)
+            pending.emplace_back(&child, depth + 1);
+    }
+    return false;
+}
+
 void CheckKeys(const json& object, const std::set<std::string>& known, const std::string& where) {
     if (!object.is_object())
         Fail(where, "expected an object");
@@ -431,6 +448,8 @@ class FleetBuilder {
 bool CSimFleetLoader::FromJson(const json& fleet, std::vector<SimConverterConfig>* out,
                                std::string* why) {
     try {
+        if (NestsDeeperThan(fleet, kMaxDepth))
+            Fail("fleet", "nested deeper than " + std::to_string(kMaxDepth) + " levels");
         CheckKeys(fleet, {"seed", "defaults", "generate", "converters"}, "fleet");
         FleetBuilder builder(fleet);
         if (fleet.contains("generate"))

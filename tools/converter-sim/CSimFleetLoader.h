@@ -33,6 +33,12 @@ namespace qarn::sim {
 // typo does not pass unnoticed.
 class CSimFleetLoader {
   public:
+    // Deepest nesting of arrays and objects a description may have (the root object is level 1;
+    // the deepest key, converters[].misbehave.wrong_echo.block, sits in level 5). A deeper one is
+    // refused before anything walks it: copying or comparing JSON goes one call deeper per level,
+    // and a file of a million brackets would overflow the stack.
+    static constexpr size_t kMaxDepth = 32;
+
     static bool FromJson(const nlohmann::json& fleet, std::vector<SimConverterConfig>* out,
                          std::string* why);
     static bool FromFile(const std::string& path, std::vector<SimConverterConfig>* out,

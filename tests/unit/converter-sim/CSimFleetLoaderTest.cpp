@@ -128,5 +128,34 @@ TEST(SimFleetLoaderTest, FaultyDescriptionNamesTheKey) {
     }
 }
 
+// A million brackets parse without recursion, but copying them recursed once per level until the
+// stack ran out. The loader refuses them, and anything past its depth, with a reason.
+TEST(SimFleetLoaderTest, DeeplyNestedDescriptionIsRefused) {
+    const auto nested = [](const std::string& key, size_t levels) {
+        return json::parse("{\"" + key + "\": " + std::string(levels, '[') +
+                           std::string(levels, ']') + "}");
+    };
+    for (const auto& [key, levels] :
+         std::vector<std::pair<std::string, size_t>>{{"converters", 1000000},
+                                                     {"defaults", 1000000},
+                                                     {"converters", CSimFleetLoader::kMaxDepth}}) {
+        SCOPED_TRACE(key + " " + std::to_string(levels));
+        std::vector<SimConverterConfig> configs;
+        std::string why;
+        EXPECT_FALSE(CSimFleetLoader::FromJson(nested(key, levels), &configs, &why));
+        EXPECT_NE(why.find("nested deeper than 32 levels"), std::string::npos) << why;
+    }
+    // At the limit the description is read (and found wrong for what it holds, not its depth).
+    std::vector<SimConverterConfig> configs;
+    std::string why;
+    EXPECT_FALSE(CSimFleetLoader::FromJson(nested("converters", CSimFleetLoader::kMaxDepth - 1),
+                                           &configs, &why));
+    EXPECT_EQ(why.find("nested"), std::string::npos) << why;
+    EXPECT_EQ(Load(json::parse(R"({"converters": [{"ip": "198.18.1.1", "misbehave":
+        {"wrong_echo": {"block": 2, "times": 1}}}]})"))
+                  .size(),
+              1u);
+}
+
 } // namespace
 } // namespace qarn::sim
