@@ -12,12 +12,21 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments) {
     ProgramOptions options;
     options.allowPlaceholderImages =
         arguments.contains(QStringLiteral("--allow-placeholder-images"));
+    const QString interfaceOption = QStringLiteral("--interface");
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == interfaceOption && i + 1 < arguments.size())
+            options.broadcastInterface = arguments[++i].toStdString();
+        else if (argument.startsWith(interfaceOption + QLatin1Char('=')))
+            options.broadcastInterface = argument.mid(interfaceOption.size() + 1).toStdString();
+    }
     return options;
 }
 
-MainDialogFactory::MainDialogFactory(ProgramOptions options) : m_options(options) {}
+MainDialogFactory::MainDialogFactory(ProgramOptions options) : m_options(std::move(options)) {}
 
 std::unique_ptr<IMainDialog> MainDialogFactory::operator()(QarnTeskConverterConfigApp& app) {
+    app.Endpoint().SetBroadcastInterface(m_options.broadcastInterface);
     DialogServices services;
     services.endpoint = &app.Endpoint();
     services.answerQueue = &app.AnswerQueue();

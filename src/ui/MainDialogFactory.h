@@ -6,6 +6,7 @@
 #include "ui/QarnTeskConverterConfigDlg.h"
 
 #include <memory>
+#include <string>
 
 #include <QPointer>
 #include <QStringList>
@@ -19,9 +20,13 @@ struct ProgramOptions {
     // A build with the placeholder firmware images offers the update only with this option,
     // meant for simulated converters.
     bool allowPlaceholderImages = false;
+    // Discovery and every other broadcast go only to this network interface's directed broadcast
+    // ("eth1"), for a PC with several networks; empty: to every interface.
+    std::string broadcastInterface;
 };
 
-// "--allow-placeholder-images" sets its option; anything else is left alone.
+// "--allow-placeholder-images" and "--interface NAME" (also "--interface=NAME") set their
+// options; anything else is left alone.
 ProgramOptions ParseProgramOptions(const QStringList& arguments);
 
 // Makes the main window of each dialog cycle, wired to the application object: its endpoint and

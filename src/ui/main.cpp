@@ -1,11 +1,13 @@
 // qarn-converter-config: the desktop tool. The application object comes first (crash dumps,
 // socket library, log facility), then Qt; the application's start-up then runs the main window.
 //
-//   qarn-converter-config [--allow-placeholder-images]
+//   qarn-converter-config [--allow-placeholder-images] [--interface NAME]
 //
 // --allow-placeholder-images: a build that carries the project's placeholder firmware images
 // (pseudo-random bytes) offers the firmware update only with this option, which is meant for
 // simulated converters; a real converter would be left without working firmware.
+// --interface NAME: discovery and the other broadcasts go only to that network interface's
+// directed broadcast (a PC with several networks), instead of to every interface.
 
 #include "app/QarnTeskConverterConfigApp.h"
 #include "platform/Process.h"

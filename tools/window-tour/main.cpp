@@ -83,7 +83,9 @@ int main(int argc, char** argv) {
     if (!language.isEmpty())
         app.StoreLanguage(language.toStdString());
 
-    qarn::MainDialogFactory factory(qarn::ProgramOptions{true});
+    qarn::ProgramOptions programOptions;
+    programOptions.allowPlaceholderImages = true; // simulated converters only
+    qarn::MainDialogFactory factory(programOptions);
     qarn::WindowTour tour(options, factory);
     tour.Start();
     const int status = app.InitInstance(std::ref(factory));

@@ -8,6 +8,8 @@
 #include "ui/controls/COptionTreeItemMaskedEdit.h"
 #include "ui/controls/COptionTreeItemSpinner.h"
 
+#include <ostream>
+
 namespace qarn::test {
 namespace {
 
@@ -47,6 +49,11 @@ struct ViewCase {
     const char* rootLabel;
     const char* rows;
 };
+
+// The case's name in test logs, instead of its bytes.
+void PrintTo(const ViewCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class EditorViewTest : public MainWindowTest, public ::testing::WithParamInterface<ViewCase> {};
 

@@ -5,6 +5,8 @@
 #include "MainWindowFixture.h"
 #include "ui/controls/CTextProgressCtrl.h"
 
+#include <ostream>
+
 #include <QAction>
 #include <QMenu>
 
@@ -18,6 +20,11 @@ struct OfferCase {
     const char* caption; // empty: the caption is not checked
     bool offered;
 };
+
+// The case's name in test logs, instead of its bytes.
+void PrintTo(const OfferCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class FirmwareOfferTest : public MainWindowTest, public ::testing::WithParamInterface<OfferCase> {};
 
