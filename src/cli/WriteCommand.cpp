@@ -3,6 +3,7 @@
 #include "cli/NetworkCommands.h"
 #include "cli/SessionSupport.h"
 #include "cli/Target.h"
+#include "cli/WriteSteps.h"
 #include "protocol/ConverterText.h"
 
 #include <algorithm>
@@ -15,20 +16,6 @@ namespace {
 // that is not listed (and is written by MAC address): the first discovery request goes out at
 // once, answers come within a second, a new converter's echo takes up to one more.
 constexpr double kUnlistedMacWaitSeconds = 3.0;
-
-std::string AddressTakenReason(const WriteResult& result, uint32_t address) {
-    const std::string where = IpToText(address);
-    switch (result.lookup.status) {
-    case MacLookupStatus::Found:
-        return where + " is taken by another device (" + ColonMacText(result.lookup.mac) +
-               "); nothing sent";
-    case MacLookupStatus::NoRow:
-        return where + " answers the echo, and the neighbour table does not say who; nothing sent";
-    case MacLookupStatus::Failed:
-        break;
-    }
-    return where + " answers the echo, and the neighbour table could not be read; nothing sent";
-}
 
 // Finds the target and prepares the working copy; false after printing why.
 bool Prepare(ConverterSession& session, const Target& target, const WriteOptions& options,
@@ -59,33 +46,13 @@ bool Prepare(ConverterSession& session, const Target& target, const WriteOptions
 // Sends through the write decision; false after printing why nothing (or nothing whole) went.
 bool Send(ConverterSession& session, const PreparedWrite& prepared, std::ostream& out,
           std::ostream& err, int& status) {
-    const WriteResult result =
-        session.Writer().OnWriteConfiguration(prepared.working, prepared.snapshot, false);
-    switch (result.outcome) {
-    case WriteOutcome::AddressTaken:
-        status = Fail(err, AddressTakenReason(result, prepared.working.dwIp));
-        return false;
-    case WriteOutcome::Busy:
-    case WriteOutcome::NoDestination:
-        status = Fail(err, "the converter has no address to send to; nothing sent");
-        return false;
-    case WriteOutcome::SentUnicast:
-    case WriteOutcome::SentBroadcast:
-        break;
-    }
-    const bool broadcast = result.outcome == WriteOutcome::SentBroadcast;
-    const std::string where = broadcast ? "by broadcast" : "to " + IpToText(result.destination);
-    if (!result.sendSucceeded) {
-        status = Fail(err, "the configuration could not be sent " + where);
+    const SentWrite sent = SendPreparedWrite(session, prepared);
+    if (!sent.sent) {
+        status = Fail(err, sent.failure);
         return false;
     }
-    out << "sent " << where
-        << (prepared.working.nKind == kKindByMac ? " (written by MAC address)" : "")
-        << (broadcast && prepared.working.nKind != kKindByMac ? " (no echo reply from it)" : "")
-        << "\n";
-    if (result.removedOldRow)
-        out << "the row of " << IpToText(prepared.snapshot.dwIp) << " is gone; it will answer from "
-            << IpToText(prepared.working.dwIp) << "\n";
+    for (const std::string& line : sent.lines)
+        out << line << "\n";
     return true;
 }
 
