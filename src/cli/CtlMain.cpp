@@ -5,6 +5,7 @@
 #include "cli/FlashCommand.h"
 #include "cli/FleetFlash.h"
 #include "cli/NetworkCommands.h"
+#include "cli/SettingsCommands.h"
 
 #include <CLI/CLI.hpp>
 #include <cmath>
@@ -85,6 +86,10 @@ struct NetworkArguments {
     bool noVerify = false;
     FlashOptions flash;
     bool noWaitRestart = false;
+    ExportOptions exportSettings;
+    bool exportJson = false;
+    ApplyOptions apply;
+    bool applyNoVerify = false;
 };
 
 void AddDiscover(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
@@ -142,6 +147,41 @@ void AddWrite(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std:
     verbs.push_back({write, [&a, &out, &err] {
                          a.write.verify = !a.noVerify;
                          return RunWrite(a.endpoint, a.write, out, err);
+                     }});
+}
+
+void AddExport(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
+               std::ostream& err) {
+    CLI::App* command = app.add_subcommand(
+        "export", "Print the settings of every listed converter that write can change, keyed by "
+                  "MAC address, for apply");
+    command->add_option("--time", a.exportSettings.seconds, "Seconds to listen before printing")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    CLI::Option* json = command->add_flag("--json", a.exportJson, "JSON (the default)");
+    command->add_flag("--csv", a.exportSettings.csv, "CSV with a header row")->excludes(json);
+    verbs.push_back(
+        {command, [&a, &out, &err] { return RunExport(a.endpoint, a.exportSettings, out, err); }});
+}
+
+void AddApply(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std::ostream& out,
+              std::ostream& err) {
+    CLI::App* command = app.add_subcommand(
+        "apply", "Write the settings of a file from export (JSON or CSV) to each converter whose "
+                 "settings differ, with write's rules; a file that gives two converters one "
+                 "address, or a value a converter refuses, is refused whole");
+    command->add_option("FILE", a.apply.file, "The settings file")->required();
+    command->add_flag("--dry-run", a.apply.dryRun, "Print what would change; send nothing");
+    command->add_flag("--no-verify", a.applyNoVerify,
+                      "Do not wait for the converters' answers to show the new settings");
+    command
+        ->add_option("--time", a.apply.seconds,
+                     "Seconds to wait for the converters, and again for the verification")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    verbs.push_back({command, [&a, &out, &err] {
+                         a.apply.verify = !a.applyNoVerify;
+                         return RunApply(a.endpoint, a.apply, out, err);
                      }});
 }
 
@@ -227,6 +267,8 @@ int RunCtl(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     AddShow(app, verbs, network, out, err);
     AddWrite(app, verbs, network, out, err);
     AddFlash(app, verbs, network, progress, out, err);
+    AddExport(app, verbs, network, out, err);
+    AddApply(app, verbs, network, out, err);
     DiagnosticsChange change;
     AddDiagnostics(app, verbs, change, out, err);
 

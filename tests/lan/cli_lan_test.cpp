@@ -447,6 +447,107 @@ TEST_F(CliLanTest, AddressThatAnswersWithItsOwnMacIsWritten) {
     EXPECT_EQ(writes[0]["dst"], "198.18.1.9");
 }
 
+// ---- export and apply ---------------------------------------------------------------------------
+
+// The exported converters by MAC address.
+std::map<std::string, json> ByMac(const json& file) {
+    std::map<std::string, json> converters;
+    for (const json& converter : file.value("converters", json::array()))
+        converters[converter.value("mac", "")] = converter;
+    return converters;
+}
+
+TEST_F(CliLanTest, ExportEditApplyExportShowsExactlyTheEdits) {
+    StartSim(kFleet);
+    const Output exported = Ctl({"export", "--time", "4"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    json file = json::parse(exported.out);
+    ASSERT_EQ(ByMac(file).size(), 12u) << exported.out;
+    for (json& converter : file["converters"]) {
+        const std::string mac = converter["mac"];
+        if (mac == "02:51:00:00:00:01") { // extended: every setting
+            converter["port1"] = 5000;
+            converter["system_type"] = "tesk";
+            converter["letter"] = "Q";
+        } else if (mac == "02:51:00:00:00:02") { // standard: its address settings
+            converter["netmask"] = "255.255.255.0";
+        } else if (mac == "02:51:00:00:00:04") {
+            converter["ip"] = "198.18.9.9";
+        } else if (mac == "02:51:00:00:00:05") {
+            converter["gateway"] = "198.18.0.254";
+        }
+    }
+    const Output applied = Ctl({"apply", WriteFile("edited.json", file)});
+    ASSERT_EQ(applied.status, 0) << applied.out << applied.err;
+    for (const char* line :
+         {"02:51:00:00:00:01 (198.18.1.1): port1 4001 -> 5000; letter 'A' -> 'Q'; system_type "
+          "rilo -> tesk\n",
+          "02:51:00:00:00:04 (198.18.1.4): ip 198.18.1.4 -> 198.18.9.9\n",
+          "02:51:00:00:00:03 (198.18.1.3): unchanged\n",
+          "02:51:00:00:00:04 (198.18.1.4): confirmed, it answers from 198.18.9.9 with the new "
+          "settings\n"})
+        EXPECT_NE(applied.out.find(line), std::string::npos) << line << applied.out;
+    EXPECT_EQ(ToolWrites().size(), 4u) << "one write for each converter edited";
+
+    const Output again = Ctl({"export", "--time", "4"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ByMac(json::parse(again.out)), ByMac(file));
+
+    // The CSV form of the same list reads back as nothing to change.
+    const Output csv = Ctl({"export", "--csv", "--time", "4"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const std::string path = (Dir() / "again.csv").string();
+    std::ofstream(path) << csv.out;
+    const Output dry = Ctl({"apply", path, "--dry-run"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("dry run: 0 of 12 converters would be written; nothing sent\n"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_EQ(ToolWrites().size(), 4u);
+}
+
+TEST_F(CliLanTest, AFileGivingTwoConvertersOneAddressIsRefusedWhole) {
+    StartSim(kFleet);
+    const Output exported = Ctl({"export", "--time", "4"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> moves; // MAC -> new address
+        const char* reason;
+    } cases[] = {
+        {"both to a free address",
+         {{"02:51:00:00:00:04", "198.18.9.9"}, {"02:51:00:00:00:05", "198.18.9.9"}},
+         "02:51:00:00:00:04 (converters[3]) and 02:51:00:00:00:05 (converters[4]) would both "
+         "have 198.18.9.9; nothing sent"},
+        {"onto one that stays",
+         {{"02:51:00:00:00:04", "198.18.1.5"}},
+         "02:51:00:00:00:04 (converters[3]) and 02:51:00:00:00:05 (converters[4]) would both "
+         "have 198.18.1.5; nothing sent"},
+        {"a swap",
+         {{"02:51:00:00:00:04", "198.18.1.5"}, {"02:51:00:00:00:05", "198.18.1.4"}},
+         "02:51:00:00:00:04 (converters[3]) would move to 198.18.1.5, which 02:51:00:00:00:05 "
+         "(converters[4]) holds until it moves itself; change the addresses in two steps; "
+         "nothing sent"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        json file = json::parse(exported.out);
+        for (json& converter : file["converters"]) {
+            const std::string mac = converter["mac"];
+            if (mac == "02:51:00:00:00:01")
+                converter["port1"] = 5000; // a good edit that must not go out either
+            if (c.moves.count(mac) != 0)
+                converter["ip"] = c.moves.at(mac);
+        }
+        const std::string path = WriteFile("conflict.json", file);
+        const Output run = Ctl({"apply", path});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "qarn-converter-ctl: " + path + ": " + c.reason + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(ToolWrites(), std::vector<json>{}) << "nothing on the wire";
+}
+
 // ---- flash ----------------------------------------------------------------------------------
 
 // Converters restarting within 3 s after an update: 3.1.20.4 takes the 1024-byte transfer,
