@@ -157,7 +157,7 @@ void AddExport(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std
                   "MAC address, for apply");
     command->add_option("--time", a.exportSettings.seconds, "Seconds to listen before printing")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
     CLI::Option* json = command->add_flag("--json", a.exportJson, "JSON (the default)");
     command->add_flag("--csv", a.exportSettings.csv, "CSV with a header row")->excludes(json);
     verbs.push_back(
@@ -178,7 +178,7 @@ void AddApply(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std:
         ->add_option("--time", a.apply.seconds,
                      "Seconds to wait for the converters, and again for the verification")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
     verbs.push_back({command, [&a, &out, &err] {
                          a.apply.verify = !a.applyNoVerify;
                          return RunApply(a.endpoint, a.apply, out, err);

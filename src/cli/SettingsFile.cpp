@@ -256,6 +256,22 @@ bool SplitCsv(std::string_view text, std::vector<CsvRecord>& records, std::strin
     return true;
 }
 
+// A spreadsheet takes a cell that starts with one of these for a formula; export writes such a
+// letter after an apostrophe, as discover's CSV does, and the reader takes it off again.
+constexpr std::string_view kFormulaStarts = "=+-@";
+
+std::string Defused(const std::string& letter) {
+    return letter.size() == 1 && kFormulaStarts.find(letter[0]) != std::string_view::npos
+               ? "'" + letter
+               : letter;
+}
+
+std::string Undefused(const std::string& cell) {
+    const bool defused = cell.size() == 2 && cell[0] == '\'' &&
+                         kFormulaStarts.find(cell[1]) != std::string_view::npos;
+    return defused ? cell.substr(1) : cell;
+}
+
 bool ParseCsv(std::string_view text, std::vector<SettingsEntry>& entries, std::string* error) {
     std::vector<CsvRecord> records;
     if (!SplitCsv(text, records, error))
@@ -285,7 +301,8 @@ bool ParseCsv(std::string_view text, std::vector<SettingsEntry>& entries, std::s
             // An empty cell leaves the setting as it is, but the MAC address is always needed.
             if (fields[c].empty() && header[c] != "mac")
                 continue;
-            if (!TakeValue(entry, haveMac, header[c], fields[c], error))
+            const std::string field = header[c] == "letter" ? Undefused(fields[c]) : fields[c];
+            if (!TakeValue(entry, haveMac, header[c], field, error))
                 return false;
         }
         entries.push_back(std::move(entry));
@@ -438,8 +455,10 @@ std::string FormatSettingsCsv(const std::vector<SettingsEntry>& entries) {
     text += "\r\n";
     for (const SettingsEntry& entry : entries) {
         text += ColonMacText(entry.mac);
-        for (const char* key : kSettingsKeys)
-            text += "," + CsvField(SettingOf(entry.settings, key).value_or(""));
+        for (const char* key : kSettingsKeys) {
+            const std::string value = SettingOf(entry.settings, key).value_or("");
+            text += "," + CsvField(key == std::string_view("letter") ? Defused(value) : value);
+        }
         text += "\r\n";
     }
     return text;

@@ -30,8 +30,10 @@ std::vector<SettingsEntry> Sample() {
     WriteEdits unnamed;
     unnamed.systemType = "7";
     unnamed.letter = "";
+    WriteEdits formula;
+    formula.letter = "=";
     return {Entry("02:51:00:00:00:01", full), Entry("02:51:00:00:00:02", address),
-            Entry("02:51:00:00:00:03", unnamed)};
+            Entry("02:51:00:00:00:03", unnamed), Entry("02:51:00:00:00:04", formula)};
 }
 
 bool SameEntries(const std::vector<SettingsEntry>& a, const std::vector<SettingsEntry>& b) {
@@ -59,6 +61,8 @@ TEST(SettingsFileTest, BothFormsReadBackWhatExportWrote) {
                        "198.18.0.9,\",\",tesk\r\n"),
               std::string::npos)
         << csv;
+    EXPECT_NE(csv.find("\r\n02:51:00:00:00:04,,,,,,,'=,\r\n"), std::string::npos)
+        << "no formula for a spreadsheet";
     ASSERT_TRUE(ParseSettingsFile(csv, read, &error)) << error;
     // CSV has no way to say "no letter": an empty cell leaves the letter as it is.
     std::vector<SettingsEntry> expected = Sample();
