@@ -85,4 +85,19 @@ if "$testlan" exec "$bin/qarn-converter-ctl" discover --interface lo 2>"$work/er
     fail "--interface lo was accepted"
 fi
 grep -q "no IPv4 address to broadcast on at interface 'lo'" "$work/err" || fail "$(cat "$work/err")"
+# The installed window, on a virtual screen: it must find its language bundles in the installed
+# layout and keep running (a window without bundles logs an error and shows only a message box).
+mkdir -p "$work/registry" "$work/log" "$work/home" "$work/run"
+chmod 700 "$work/run"
+QARN_REGISTRY_ROOT=$work/registry "$bin/qarn-converter-ctl" diagnostics set --log-level 1 \
+    --log-folder "$work/log" >/dev/null
+status=0
+"$testlan" exec env QARN_REGISTRY_ROOT="$work/registry" QT_QPA_PLATFORM=offscreen \
+    HOME="$work/home" XDG_CONFIG_HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
+    timeout 4 "$bin/qarn-converter-config" >"$work/window.out" 2>&1 || status=$?
+[ $status -eq 124 ] || fail "the installed window ended with $status: $(cat "$work/window.out")"
+if [ -f "$work/log/qarn-converter-config.txt" ]; then
+    errors=$(iconv -f UTF-16LE -t UTF-8 "$work/log/qarn-converter-config.txt" | grep ERROR || true)
+    [ -z "$errors" ] || fail "the installed window logged: $errors"
+fi
 echo "the installed programs work"
