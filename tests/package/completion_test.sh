@@ -29,7 +29,7 @@ check() { # LINE EXPECTED
     fi
 }
 
-check "qarn-converter-ctl " "--help --interface --port diagnostics discover flash show write"
+check "qarn-converter-ctl " "--help --interface --port apply diagnostics discover export flash show write"
 check "qarn-converter-ctl d" "diagnostics discover"
 check "qarn-converter-ctl --port 5000 dis" "discover"
 check "qarn-converter-ctl discover --" "--csv --help --interface --json --port --time"
@@ -41,19 +41,31 @@ check "qarn-converter-ctl diagnostics set --dump-type " "0 1 2"
 check "qarn-converter-ctl --interface lo show 198.18.1.4 --j" "--json"
 check "qarn-converter-ctl --interface" "--interface"
 check "qarn-converter-ctl flash 198.18.1.4 --time " ""
+check "qarn-converter-ctl flash --all --kind " "extended standard"
 check "qarn-converter-ctl --interface l" "$(ls /sys/class/net | grep '^l' | sort | tr '\n' ' ' | sed 's/ $//')"
 folder=$(mktemp -d /tmp/qarn-completion-XXXXXX)
 mkdir "$folder/logs"
 check "qarn-converter-ctl diagnostics set --log-folder $folder/l" "$folder/logs"
+touch "$folder/fleet.json"
+check "qarn-converter-ctl apply $folder/f" "$folder/fleet.json"
 rm -rf "$folder"
 
-# Every option that --help lists for a verb, and no other, is offered after the verb; the network
-# verbs also take the global --port and --interface (listed under the main command).
+# Every verb the main --help lists is offered, and after each verb every option its --help lists
+# and no other; the network verbs also take the global --port and --interface (listed under the
+# main command).
+verbs=$("$ctl" --help | sed -n '/^Subcommands:/,$p' | grep -E '^  [a-z]' | awk '{print $1}' | sort |
+    tr '\n' ' ' | sed 's/ $//')
+[ -n "$verbs" ] || {
+    echo "no verbs in qarn-converter-ctl --help" >&2
+    failed=1
+}
+check "qarn-converter-ctl " "--help --interface --port $verbs"
 help_options() { # VERB...
     "$ctl" "$@" --help | grep -oE '^ +(-[a-z], ?)?--[a-z0-9-]+' | grep -oE -- '--[a-z0-9-]+' | sort -u |
         tr '\n' ' ' | sed 's/ $//'
 }
-for verb in discover show write flash "diagnostics set" "diagnostics show" "diagnostics clear"; do
+for verb in $(tr ' ' '\n' <<<"$verbs" | grep -v '^diagnostics$') "diagnostics set" \
+    "diagnostics show" "diagnostics clear"; do
     globals=""
     [[ $verb == diagnostics* ]] || globals="--port --interface"
     # shellcheck disable=SC2086
