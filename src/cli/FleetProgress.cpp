@@ -96,14 +96,12 @@ void FleetProgress::SetState(size_t index, const std::string& state,
     Lane& lane = m_lanes.at(index);
     lane.state = state;
     lane.stateAtFull = stateAtFull.empty() ? state : stateAtFull;
-    if (!lane.running) {
-        // A lane that comes back (a further attempt) draws its tenths again.
-        lane.running = true;
-        lane.ended = false;
-        lane.started = false;
-        lane.percent = 0;
-        lane.lastStep = -1;
-    }
+    // Each transfer (a further attempt too) starts from its first block: its tenths show again.
+    lane.running = true;
+    lane.ended = false;
+    lane.started = false;
+    lane.percent = 0;
+    lane.lastStep = -1;
     if (m_form == FleetOutput::Bars)
         Redraw(true);
 }

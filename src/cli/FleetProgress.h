@@ -50,8 +50,9 @@ class FleetProgress {
     // What the engine of lane `lane` drives. Stays valid as long as this object.
     IProgressDisplay& Display(size_t lane);
 
-    // The lane's state shown beside its bar ("transferring"), and the one shown once it reaches
-    // 100 % ("waiting for its restart"; empty: the same). The lane counts as running from then on.
+    // A transfer of the lane starts (a further attempt too: its position goes back to 0), with
+    // the state shown beside its bar ("transferring") and the one shown once it reaches 100 %
+    // ("waiting for its restart"; empty: the same). The lane counts as running from then on.
     void SetState(size_t lane, const std::string& state, const std::string& stateAtFull = "");
     // The lane has ended (for now): it leaves the block. `verdict` for the count line: "updated",
     // "failed" or "" (it comes back, e.g. for its new version).
