@@ -44,8 +44,10 @@ RowColourClass ColourClassOf(const LANconvDevice& record) {
     if (record.bUnreachable)
         return record.bComplete ? RowColourClass::UnreachableComplete
                                 : RowColourClass::UnreachableIncomplete;
-    return record.bComplete ? RowColourClass::ReachableComplete
-                            : RowColourClass::ReachableIncomplete;
+    // A converter whose echo is still out may yet turn out deaf: black would promise what the
+    // list does not know, so it stays red like one whose answers are still coming.
+    return record.bComplete && !record.bEchoPending ? RowColourClass::ReachableComplete
+                                                    : RowColourClass::ReachableIncomplete;
 }
 
 bool IsDrawnRed(RowColourClass colourClass) {

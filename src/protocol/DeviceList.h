@@ -25,8 +25,9 @@
 namespace qarn {
 
 // How a view draws a row. Black for a reachable converter whose answers are complete, red for the
-// rest. An unreachable converter counts as complete (there is nothing more to wait for), so
-// answers never make a row UnreachableIncomplete; the class exists for records from elsewhere.
+// rest; a converter whose echo result is still out counts as reachable but incomplete. An
+// unreachable converter counts as complete (there is nothing more to wait for), so answers never
+// make a row UnreachableIncomplete; the class exists for records from elsewhere.
 enum class RowColourClass {
     ReachableComplete,
     ReachableIncomplete,

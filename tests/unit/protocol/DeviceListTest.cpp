@@ -325,6 +325,9 @@ TEST_F(DeviceListTest, ARowIsCompleteWithAllFourBlocksOrWhenUnreachable) {
     EXPECT_TRUE(IsDrawnRed(list.GetColourClass(*list.FindRowBySource(kSource))));
     Feed(kSource, VersionBlock("2.3.0.0"));
     EXPECT_TRUE(Record(kSource)->bComplete);
+    EXPECT_TRUE(IsDrawnRed(list.GetColourClass(*list.FindRowBySource(kSource))))
+        << "its echo is still out: it may yet turn out deaf";
+    list.CollectEchoResults();
     EXPECT_FALSE(IsDrawnRed(list.GetColourClass(*list.FindRowBySource(kSource))));
 
     // Until its echo result is collected, a converter counts as reachable.
