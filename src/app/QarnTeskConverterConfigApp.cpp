@@ -171,6 +171,17 @@ void QarnTeskConverterConfigApp::StoreLanguage(const std::string& code) {
     settings.sync();
 }
 
+void QarnTeskConverterConfigApp::StoreBroadcastInterface(const std::string& name) {
+    QSettings settings(kSettingsOrganisation, QString::fromStdString(m_applicationName));
+    settings.setValue(kInterfaceKey, QString::fromStdString(name));
+    settings.sync();
+}
+
+std::string QarnTeskConverterConfigApp::ReadStoredBroadcastInterface() const {
+    const QSettings settings(kSettingsOrganisation, QString::fromStdString(m_applicationName));
+    return settings.value(kInterfaceKey, QString()).toString().toStdString();
+}
+
 std::string QarnTeskConverterConfigApp::ReadStoredLanguage() const {
     const QSettings settings(kSettingsOrganisation, QString::fromStdString(m_applicationName));
     return settings.value(kLanguageKey, QString()).toString().toStdString();

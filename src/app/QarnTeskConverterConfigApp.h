@@ -37,6 +37,8 @@ class QarnTeskConverterConfigApp : public CThreadClass {
     // and the program's name.
     static constexpr const char* kSettingsOrganisation = "qarn";
     static constexpr const char* kLanguageKey = "Settings/Language";
+    // The network interface that discovery is limited to; absent or empty: every interface.
+    static constexpr const char* kInterfaceKey = "Settings/Interface";
     // Shown when no language bundle can be loaded: no texts are there to say it in a language.
     static constexpr const char* kResourceMissingText = "ResourceDll is missing!";
 
@@ -88,6 +90,9 @@ class QarnTeskConverterConfigApp : public CThreadClass {
     void StoreLanguage(const std::string& code);
     // The stored language, empty when none is stored.
     std::string ReadStoredLanguage() const;
+    // The interface chosen for discovery, kept in the per-user settings; empty: every interface.
+    void StoreBroadcastInterface(const std::string& name);
+    std::string ReadStoredBroadcastInterface() const;
 
     QarnPlonResourceHelper& Resources() { return m_resources; }
     CInstanceHandler& InstanceHandler() { return m_instanceHandler; }

@@ -9,6 +9,7 @@
 #include "protocol/IConverterEndpoint.h"
 #include "protocol/IReachability.h"
 #include "protocol/ParallelEcho.h"
+#include "ui/InterfaceMenu.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,12 @@ struct DialogServices {
     std::function<void(const std::string& code)> storeLanguage;
     // Whether a language bundle of `code` is installed.
     std::function<bool(const std::string& code)> isLanguageAvailable;
+    // The network interface that discovery and every other broadcast go to ("eth1"; empty: every
+    // interface), set on the endpoint already; how a choice in the Network menu is kept for the
+    // next start; and the interfaces that menu offers, asked each time it opens.
+    std::string broadcastInterface;
+    std::function<void(const std::string& name)> storeInterface;
+    InterfaceMenu::Lister listInterfaces = ListInterfaceChoices;
     DeviceList::Clock clock = DeviceList::MonotonicSeconds;
     // Echoes of new converters running at once, off the user-interface thread;
     // ParallelEcho::kInline does each inside the answer that made the row (tests).

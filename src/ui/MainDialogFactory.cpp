@@ -1,7 +1,9 @@
 #include "ui/MainDialogFactory.h"
 
 #include "app/QarnTeskConverterConfigApp.h"
+#include "diag/FileLogger.h"
 #include "firmware/EmbeddedImages.h"
+#include "protocol/ConverterEndpoint.h"
 #include "ui/QarnTeskConverterConfigDlg.h"
 
 #include <utility>
@@ -25,8 +27,30 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments) {
 
 MainDialogFactory::MainDialogFactory(ProgramOptions options) : m_options(std::move(options)) {}
 
+void MainDialogFactory::ChooseInterface(QarnTeskConverterConfigApp& app) {
+    if (m_interfaceChosen)
+        return;
+    m_interfaceChosen = true;
+    m_interface = m_options.broadcastInterface;
+    if (!m_interface.empty())
+        return;
+    const std::string stored = app.ReadStoredBroadcastInterface();
+    if (stored.empty())
+        return;
+    if (!ConverterEndpoint::DirectedBroadcastsOf(stored).empty()) {
+        m_interface = stored;
+        return;
+    }
+    // An adapter unplugged since: the converters are found on every network rather than none;
+    // the stored choice stays for the day the adapter is back.
+    if (IsInfoLogEnabled())
+        LogInfo("MainDialogFactory::ChooseInterface: interface '" + stored +
+                "' has no IPv4 address now, discovery goes to every interface");
+}
+
 std::unique_ptr<IMainDialog> MainDialogFactory::operator()(QarnTeskConverterConfigApp& app) {
-    app.Endpoint().SetBroadcastInterface(m_options.broadcastInterface);
+    ChooseInterface(app);
+    app.Endpoint().SetBroadcastInterface(m_interface);
     DialogServices services;
     services.endpoint = &app.Endpoint();
     services.answerQueue = &app.AnswerQueue();
@@ -37,6 +61,11 @@ std::unique_ptr<IMainDialog> MainDialogFactory::operator()(QarnTeskConverterConf
     services.storeLanguage = [&app](const std::string& code) { app.StoreLanguage(code); };
     services.isLanguageAvailable = [&app](const std::string& code) {
         return app.Resources().IsLanguageAvailable(code);
+    };
+    services.broadcastInterface = m_interface;
+    services.storeInterface = [this, &app](const std::string& name) {
+        m_interface = name;
+        app.StoreBroadcastInterface(name);
     };
     services.placeholderImages = EmbeddedImagesArePlaceholders();
     services.allowPlaceholderImages = m_options.allowPlaceholderImages;

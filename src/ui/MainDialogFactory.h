@@ -43,7 +43,14 @@ class MainDialogFactory {
     QarnTeskConverterConfigDlg* Current() const { return m_current.data(); }
 
   private:
+    // The interface for this run: the command line's, else the stored choice while that interface
+    // has an address to broadcast on, else every interface. Decided at the first cycle; a choice
+    // in the Network menu replaces it (and outlives a language restart).
+    void ChooseInterface(QarnTeskConverterConfigApp& app);
+
     ProgramOptions m_options;
+    bool m_interfaceChosen = false;
+    std::string m_interface;
     PingReachability m_echo;
     ConverterFirmwareTransfer m_firmware;
     QPointer<QarnTeskConverterConfigDlg> m_current;

@@ -13,6 +13,7 @@
 #include "ui/DialogTemplateLoader.h"
 #include "ui/FirmwareOffer.h"
 #include "ui/FirmwareUpdateRun.h"
+#include "ui/InterfaceMenu.h"
 #include "ui/LanguageMenu.h"
 #include "ui/ListColumnSizer.h"
 #include "ui/controls/COptionTree.h"
@@ -47,6 +48,8 @@ constexpr unsigned kTextWrite = 16016;
 constexpr unsigned kTextClose = 16017;
 constexpr unsigned kTextFirmware = 16022;
 constexpr unsigned kTextLanguageMenu = 2437;
+constexpr unsigned kTextInterfaceMenu = 2438;
+constexpr unsigned kTextAllInterfaces = 2439;
 constexpr unsigned kTextIncomplete = 16006;
 constexpr unsigned kTextAddressRefused = 2002;
 constexpr unsigned kTextAddressTaken = 16023;
@@ -175,7 +178,7 @@ bool QarnTeskConverterConfigDlg::OnInitDialog() {
     QSizePolicy policy = m_pEditorHost->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
     m_pEditorHost->setSizePolicy(policy);
-    BuildLanguageMenu();
+    BuildMenus();
 
     setWindowIcon(ResourceIcon(kIconId));
     if (m_progress != nullptr) {
@@ -255,7 +258,7 @@ void QarnTeskConverterConfigDlg::BuildListColumns() {
     m_listView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-void QarnTeskConverterConfigDlg::BuildLanguageMenu() {
+void QarnTeskConverterConfigDlg::BuildMenus() {
     m_pMenuBar = new QMenuBar(this);
     if (layout() != nullptr)
         layout()->setMenuBar(m_pMenuBar);
@@ -264,6 +267,12 @@ void QarnTeskConverterConfigDlg::BuildLanguageMenu() {
     m_pMenuBar->addMenu(m_pLanguageMenu);
     connect(m_pLanguageMenu, &LanguageMenu::LanguageChosen, this,
             [this](int index) { OnLanguageCommand(index); });
+    m_pInterfaceMenu =
+        new InterfaceMenu(ResourceString(kTextInterfaceMenu), ResourceString(kTextAllInterfaces),
+                          m_services.broadcastInterface, m_services.listInterfaces, m_pMenuBar);
+    m_pMenuBar->addMenu(m_pInterfaceMenu);
+    connect(m_pInterfaceMenu, &InterfaceMenu::InterfaceChosen, this,
+            [this](const QString& name) { OnInterfaceCommand(name.toStdString()); });
 }
 
 void QarnTeskConverterConfigDlg::SetCaptionsAndTitle() {
@@ -452,6 +461,8 @@ void QarnTeskConverterConfigDlg::UpdateControls() {
     m_pEditorHost->setEnabled(free);
     if (m_pLanguageMenu != nullptr)
         m_pLanguageMenu->setEnabled(free);
+    if (m_pInterfaceMenu != nullptr)
+        m_pInterfaceMenu->setEnabled(free);
     // Writing needs a record the editor shows: a selected converter, or the manual entry.
     EnableControl(kIdWrite, free && (m_bManualMode || (m_bSelected && m_bEditorFilled)));
     if (m_bBusy) {
@@ -494,6 +505,28 @@ void QarnTeskConverterConfigDlg::OnLanguageCommand(int index) {
     if (m_services.storeLanguage)
         m_services.storeLanguage(code);
     done(kRestartResult);
+}
+
+void QarnTeskConverterConfigDlg::OnInterfaceCommand(const std::string& name) {
+    if (m_bBusy || name == m_services.broadcastInterface) {
+        m_pInterfaceMenu->Check(m_services.broadcastInterface);
+        return;
+    }
+    m_services.broadcastInterface = name;
+    m_services.endpoint->SetBroadcastInterface(name);
+    if (m_services.storeInterface)
+        m_services.storeInterface(name);
+    m_pInterfaceMenu->Check(name);
+    // Converters of the networks left behind would linger for the age-out's 20 seconds: the list
+    // starts afresh and asks the chosen network at once.
+    m_bSelected = false;
+    m_listView->selectionModel()->clearSelection();
+    m_model->BeginBatch();
+    EmptyList();
+    m_model->EndBatch();
+    m_discovery.SendDiscovery();
+    m_discovery.RestartCountdown();
+    UpdateControls();
 }
 
 void QarnTeskConverterConfigDlg::closeEvent(QCloseEvent* event) {

@@ -36,6 +36,7 @@ class CTextProgressCtrl;
 class ConfigurationEditor;
 class DeviceListModel;
 class FirmwareUpdateRun;
+class InterfaceMenu;
 class LanguageMenu;
 class ListColumnSizer;
 
@@ -107,6 +108,9 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     void OnSelectionTimer();
     // The language menu's command for SupportedLanguages()[index].
     void OnLanguageCommand(int index);
+    // The Network menu's command: discovery goes to `name` alone ("": every interface) from now
+    // on, on an emptied list, with a request at once.
+    void OnInterfaceCommand(const std::string& name);
 
     // The configuration editor.
     void FillEditor();
@@ -136,6 +140,7 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     bool IsManualMode() const { return m_bManualMode; }
     uint32_t AvailableVersion() const { return m_dwAvailableVersion; }
     QMenu* GetLanguageMenu() const;
+    InterfaceMenu* GetInterfaceMenu() const { return m_pInterfaceMenu; }
     QWidget* Control(unsigned id) const;
 
   protected:
@@ -148,7 +153,7 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
 
   private:
     void BuildListColumns();
-    void BuildLanguageMenu();
+    void BuildMenus();
     void SetCaptionsAndTitle();
     void ConnectControls();
     void OnListChanged();
@@ -189,6 +194,7 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     CTextProgressCtrl* m_progress = nullptr;
     QMenuBar* m_pMenuBar = nullptr;
     LanguageMenu* m_pLanguageMenu = nullptr;
+    InterfaceMenu* m_pInterfaceMenu = nullptr;
     QTimer* m_pDiscoveryTimer = nullptr; // timer 1
     QTimer* m_pSelectionTimer = nullptr; // timer 3
     QFont m_titleFont;

@@ -130,6 +130,13 @@ class MainWindowTest : public ::testing::Test {
         m_services.isLanguageAvailable = [](const std::string& code) {
             return code == "DEU" || code == "ENU" || code == "RUS";
         };
+        m_services.listInterfaces = [] {
+            return std::vector<InterfaceChoice>{{"eth0", "192.168.1.20/24"},
+                                                {"eth1", "10.1.0.4/16, 10.2.0.4/16"}};
+        };
+        m_services.storeInterface = [this](const std::string& name) {
+            m_storedInterfaces.push_back(name);
+        };
         m_services.clock = [this] { return m_now; };
         m_services.showMessage = [this](const QString& text, int icon) {
             m_messages.push_back({text, icon});
@@ -239,6 +246,7 @@ class MainWindowTest : public ::testing::Test {
     std::map<uint32_t, MacAddress> m_neighbours;
     int64_t m_now = 1000;
     std::string m_stored;
+    std::vector<std::string> m_storedInterfaces;
     std::vector<Message> m_messages;
     IMainDialog* m_pumpFeeds = nullptr;
     DialogServices m_services;

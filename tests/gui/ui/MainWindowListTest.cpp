@@ -164,6 +164,62 @@ TEST_F(MainWindowTest, TheLanguageMenuOffersTheInstalledLanguagesAndRestartsInTh
     EXPECT_EQ(m_window->result(), IMainDialog::kRestartResult);
 }
 
+TEST_F(MainWindowTest, TheNetworkMenuLimitsDiscoveryToTheChosenInterface) {
+    InterfaceMenu* menu = m_window->GetInterfaceMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), QStringLiteral("&Network"));
+    const auto shown = [menu] {
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << (action->isSeparator() ? QStringLiteral("--")
+                                            : (action->isChecked() ? "[x] " : "[ ] ") +
+                                                  action->text().replace(u'\t', u' '));
+        return texts.join(u'|');
+    };
+    EXPECT_EQ(shown(), "[x] All networks|--|[ ] eth0 192.168.1.20/24|"
+                       "[ ] eth1 10.1.0.4/16, 10.2.0.4/16");
+    const auto choose = [menu](const QString& name) {
+        for (QAction* action : menu->actions())
+            if (action->text().section(u'\t', 0, 0) == name) {
+                action->trigger();
+                return;
+            }
+        FAIL() << "no item " << name.toStdString();
+    };
+
+    Converter(kFirstConverter, Extended(1));
+    m_endpoint.sent.clear();
+    choose("eth1");
+    EXPECT_EQ(m_endpoint.broadcastInterface, "eth1");
+    EXPECT_EQ(m_storedInterfaces, std::vector<std::string>{"eth1"});
+    EXPECT_EQ(Model().rowCount(), 0) << "converters of the other networks do not linger";
+    ASSERT_EQ(m_endpoint.sent.size(), 1u) << "the chosen network is asked at once";
+    EXPECT_EQ(m_endpoint.sent[0].address, IConverterEndpoint::kBroadcast);
+    EXPECT_EQ(m_endpoint.sent[0].datagram.size(), 16u);
+    EXPECT_EQ(shown(), "[ ] All networks|--|[ ] eth0 192.168.1.20/24|"
+                       "[x] eth1 10.1.0.4/16, 10.2.0.4/16");
+
+    // The interface in use again: nothing happens.
+    Converter(kFirstConverter, Extended(1));
+    choose("eth1");
+    EXPECT_EQ(Model().rowCount(), 1);
+    EXPECT_EQ(m_storedInterfaces.size(), 1u);
+
+    choose("All networks");
+    EXPECT_EQ(m_endpoint.broadcastInterface, "");
+    EXPECT_EQ(m_storedInterfaces.back(), "");
+
+    // A chosen interface that has gone stays listed, so that the user sees what is in use.
+    InterfaceMenu gone(QStringLiteral("Network"), QStringLiteral("All"), "usb0", [] {
+        return std::vector<InterfaceChoice>{{"eth0", "192.168.1.20/24"}};
+    });
+    QStringList items;
+    for (QAction* action : gone.actions())
+        if (!action->isSeparator())
+            items << action->text().section(u'\t', 0, 0) + (action->isChecked() ? "*" : "");
+    EXPECT_EQ(items.join(u' '), QStringLiteral("All eth0 usb0*"));
+}
+
 TEST_F(MainWindowTest, CloseEmptiesTheListAndEndsTheWindow) {
     Converter(kFirstConverter, Extended(1));
     Click(QarnTeskConverterConfigDlg::kIdClose);

@@ -33,7 +33,13 @@ class FakeEndpoint : public IConverterEndpoint {
         return sendSucceeds;
     }
 
+    bool SetBroadcastInterface(const std::string& name) override {
+        broadcastInterface = name;
+        return true;
+    }
+
     bool open = true;
+    std::string broadcastInterface;
     bool openSucceeds = true;
     bool sendSucceeds = true;
     std::string calls;
