@@ -6,6 +6,15 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(qarn_common INTERFACE -Wall -Wextra -Wpedantic)
 if(QARN_WERROR)
     target_compile_options(qarn_common INTERFACE -Werror)
+    # At -O3 (Release) gcc 12 reports overlapping copies, out-of-bounds accesses and uninitialized
+    # reads deep inside inlined std::string and std::vector code that are not there: known false
+    # positives of that compiler, some twenty of them in this code. There they stay warnings, so
+    # that a Release build builds; every other build type, the test command's among them, keeps
+    # them errors.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12)
+        target_compile_options(qarn_common INTERFACE
+            "$<$<CONFIG:Release>:-Wno-error=restrict;-Wno-error=array-bounds;-Wno-error=stringop-overflow;-Wno-error=stringop-overread;-Wno-error=maybe-uninitialized>")
+    endif()
 endif()
 target_compile_definitions(qarn_common INTERFACE _FILE_OFFSET_BITS=64)
 
