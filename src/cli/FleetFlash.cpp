@@ -244,6 +244,8 @@ void TransferOne(Member& member, const FirmwareTransferEnvironment& environment,
         progress.EndLane(member.lane, "failed");
         return;
     }
+    // Its own time: the version is confirmed for the whole fleet at once, after the last transfer.
+    member.ended = Clock::now();
     progress.Note(member.lane,
                   result.verdict == TransferVerdict::Done
                       ? std::string("transfer done") +
@@ -310,7 +312,6 @@ void ConfirmVersions(const EndpointOptions& endpoint, std::vector<Member>& membe
             member.newVersion = now->dwFirmwareVersion;
             member.verdict = Verdict::Updated;
             member.reason.clear();
-            member.ended = Clock::now();
             progress.Note(
                 member.lane, "now has firmware " + VersionText(member.newVersion),
                 Event("version", member, Json{{"firmware", VersionText(member.newVersion)}}));

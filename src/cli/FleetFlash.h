@@ -17,7 +17,8 @@ namespace qarn::cli {
 // report a new version afterwards.
 //
 // Progress goes to `out` in `form`; at the end a summary table (converter, old version, new
-// version, verdict, seconds) or, with Json, one "result" object per converter and a "summary".
+// version, verdict, seconds: its transfer from the first attempt's start to the last one's end,
+// the restart wait included) or, with Json, one "result" object per converter and a "summary".
 // Returns 0 only when every converter reports its new version (with `all`, a converter that
 // already has the newest image counts as done); otherwise one line on `err` names the ones that
 // were not updated, and 1.
