@@ -10,21 +10,18 @@ void AnswerIntake::TakeQueued(size_t& handled, const Hook& hook) {
     DropCounts drops;
     drops.queueFull = m_queue.TakeDroppedCount();
     for (std::unique_ptr<CMsg>& msg : m_queue.TakeAll()) {
-        const AnswerDisposition check = CheckAnswer(msg->data).disposition;
-        if (check != AnswerDisposition::Applied && check != AnswerDisposition::NoSlot) {
+        const AnswerCheck check = CheckAnswer(msg->data);
+        if (check.disposition != AnswerDisposition::Applied &&
+            check.disposition != AnswerDisposition::NoSlot) {
             // The list would drop it unseen; it need not wait for its turn.
             ++handled;
             if (hook)
-                hook(*msg, check);
+                hook(*msg, check.disposition);
             continue;
         }
-        const bool known = m_list.HasRow(msg->address);
-        std::deque<std::unique_ptr<CMsg>>& line = known ? m_known : m_new;
-        if (line.size() >= (known ? kMaxKnownWaiting : kMaxNewWaiting)) {
+        const bool known = m_list.HasRow(msg->address) && !m_new.HasSource(msg->address);
+        if (!(known ? m_known : m_new).Add(msg, check))
             ++drops.waitingFull;
-            continue;
-        }
-        line.push_back(std::move(msg));
     }
     if (drops.Any())
         m_list.AddDrops(drops);
@@ -33,10 +30,8 @@ void AnswerIntake::TakeQueued(size_t& handled, const Hook& hook) {
 size_t AnswerIntake::Pump(size_t budget, const Hook& hook) {
     size_t handled = 0;
     TakeQueued(handled, hook);
-    while (handled < budget && (!m_known.empty() || !m_new.empty())) {
-        std::deque<std::unique_ptr<CMsg>>& line = !m_known.empty() ? m_known : m_new;
-        const std::unique_ptr<CMsg> msg = std::move(line.front());
-        line.pop_front();
+    while (handled < budget && (!m_known.IsEmpty() || !m_new.IsEmpty())) {
+        const std::unique_ptr<CMsg> msg = !m_known.IsEmpty() ? m_known.Take() : m_new.Take();
         const AnswerDisposition disposition = m_list.OnConverterAnswer(*msg);
         ++handled;
         if (hook)
@@ -46,8 +41,8 @@ size_t AnswerIntake::Pump(size_t budget, const Hook& hook) {
 }
 
 void AnswerIntake::Clear() {
-    m_known.clear();
-    m_new.clear();
+    m_known.Clear();
+    m_new.Clear();
 }
 
 } // namespace qarn

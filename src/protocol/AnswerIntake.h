@@ -4,9 +4,9 @@
 #include "net/CMsgQueue.h"
 #include "protocol/ConverterAnswer.h"
 #include "protocol/DeviceList.h"
+#include "protocol/WaitingAnswers.h"
 
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
 
@@ -15,9 +15,11 @@ namespace qarn {
 // The way from the endpoint's queue into the device list, on the thread that owns the list. A
 // flood of datagrams, most from new (spoofed) sources, must neither delay the converters already
 // listed nor grow memory without end. Each Pump takes everything the receive worker queued, drops
-// what can never be an answer, and lets the rest wait in two bounded lines by whether the source
-// has a row; the list then gets the listed sources' datagrams first, the new sources' after them.
-// Drops are counted into the list (DeviceList::LogDrops reports them once per cycle).
+// what can never be an answer, and lets the rest wait in two bounded lines (WaitingAnswers) by
+// whether the source has a row; the list then gets the listed sources' datagrams first, the new
+// sources' after them. A source that waits among the new ones keeps its datagrams there until
+// they are handed on, so that its answers reach the list in the order they came. Drops are
+// counted into the list (DeviceList::LogDrops reports them once per cycle).
 //
 //     CMsgQueue queue;                       // the endpoint's output
 //     DeviceList list(ping);
@@ -29,11 +31,16 @@ class AnswerIntake {
   public:
     // Datagrams the receive worker may queue before it drops; a pass of the owner takes them all.
     static constexpr size_t kQueueCapacity = 16384;
-    // Datagrams that may wait from listed sources, and from sources without a row. A real segment
-    // sends a few per converter and cycle; a flood of new sources is dropped at the second bound
-    // and never delays the first.
-    static constexpr size_t kMaxKnownWaiting = 16384;
-    static constexpr size_t kMaxNewWaiting = 4096;
+    // Sources that may wait with datagrams for the list: every listed one, and of those without
+    // a row as many as a large fleet brings at its first request (each of ten thousand
+    // converters answers within the same second). A flood of new sources is dropped at the
+    // second bound and never delays the first.
+    static constexpr size_t kMaxKnownWaitingSources = DeviceList::kMaxRows;
+    static constexpr size_t kMaxNewWaitingSources = 16384;
+    // Bytes each line may hold (WaitingAnswers::CostOf). A converter's answers to a request cost
+    // some 260 bytes as one configuration answer, some 1,200 as four blocks: 10,000 converters
+    // of the second kind need 12 MiB. A flood of the largest datagrams stops at it.
+    static constexpr size_t kMaxWaitingBytes = size_t{16} << 20;
     // Datagrams one Pump call hands on at most: a window keeps its UI thread responsive by
     // pumping in such slices.
     static constexpr size_t kPumpBudget = 512;
@@ -53,7 +60,12 @@ class AnswerIntake {
     size_t Pump(size_t budget, const Hook& hook = {});
 
     // Datagrams waiting for the list.
-    size_t GetWaitingCount() const { return m_known.size() + m_new.size(); }
+    size_t GetWaitingCount() const { return m_known.GetCount() + m_new.GetCount(); }
+    // Datagrams that took the place of a waiting one of their source and kind: not lost, the
+    // list would have overwritten what the earlier one gave.
+    uint64_t GetReplacedCount() const {
+        return m_known.GetReplacedCount() + m_new.GetReplacedCount();
+    }
     // Drops what waits (the list was emptied and the endpoint reopened).
     void Clear();
 
@@ -62,8 +74,8 @@ class AnswerIntake {
 
     CMsgQueue& m_queue;
     DeviceList& m_list;
-    std::deque<std::unique_ptr<CMsg>> m_known;
-    std::deque<std::unique_ptr<CMsg>> m_new;
+    WaitingAnswers m_known{kMaxKnownWaitingSources, kMaxWaitingBytes};
+    WaitingAnswers m_new{kMaxNewWaitingSources, kMaxWaitingBytes};
 };
 
 } // namespace qarn

@@ -2,6 +2,7 @@
 
 #include "ConverterDatagrams.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@ namespace {
 using test::BlockAnswer;
 using test::ConfigurationAnswer;
 using test::Ip;
+using test::MacBlock;
+using test::SerialBlock;
 
 class AnswerIntakeTest : public ::testing::Test {
   protected:
@@ -72,15 +75,28 @@ TEST_F(AnswerIntakeTest, ListedSourcesAreServedBeforeNewOnes) {
 TEST_F(AnswerIntakeTest, AFloodOfNewSourcesIsBoundedAndCounted) {
     const uint32_t known = Ip(10, 0, 0, 1);
     list.OnConverterAnswer(known, ConfigurationAnswer({}));
-    const size_t flood = AnswerIntake::kQueueCapacity + 100;
-    for (uint32_t i = 0; i < flood; ++i)
-        Queue(Ip(10, 1 + i / 65536, (i / 256) % 256, i % 256), BlockAnswer(0xD0, 8));
-    Pump(0); // takes the queue into the waiting lines, hands nothing on
+    uint32_t next = 0;
+    const auto queueNewSources = [&](size_t count) {
+        for (size_t i = 0; i < count; ++i, ++next)
+            Queue(Ip(10, 1 + next / 65536, (next / 256) % 256, next % 256), BlockAnswer(0xD0, 8));
+    };
+    // One burst overflows the endpoint's queue; further ones, taken into the waiting line
+    // (Pump(0) hands nothing on), overflow the bound on new sources.
+    queueNewSources(AnswerIntake::kQueueCapacity + 100);
+    Pump(0);
+    static_assert(AnswerIntake::kMaxNewWaitingSources + 100 > AnswerIntake::kQueueCapacity);
+    for (size_t left = AnswerIntake::kMaxNewWaitingSources + 100 - AnswerIntake::kQueueCapacity;
+         left > 0;) {
+        const size_t burst = std::min(left, AnswerIntake::kQueueCapacity);
+        queueNewSources(burst);
+        Pump(0);
+        left -= burst;
+    }
     DropCounts expected;
     expected.queueFull = 100;
-    expected.waitingFull = AnswerIntake::kQueueCapacity - AnswerIntake::kMaxNewWaiting;
+    expected.waitingFull = 100;
     EXPECT_EQ(list.GetDropCounts(), expected);
-    EXPECT_EQ(intake.GetWaitingCount(), AnswerIntake::kMaxNewWaiting);
+    EXPECT_EQ(intake.GetWaitingCount(), AnswerIntake::kMaxNewWaitingSources);
 
     // The listed converter's answer does not wait behind them.
     Queue(known, ConfigurationAnswer({}));
@@ -89,8 +105,57 @@ TEST_F(AnswerIntakeTest, AFloodOfNewSourcesIsBoundedAndCounted) {
     size_t handled = 0;
     while (const size_t slice = Pump(AnswerIntake::kPumpBudget))
         handled += slice;
-    EXPECT_EQ(handled, AnswerIntake::kMaxNewWaiting);
-    EXPECT_EQ(list.GetRowCount(), AnswerIntake::kMaxNewWaiting + 1);
+    EXPECT_EQ(handled, AnswerIntake::kMaxNewWaitingSources);
+    EXPECT_EQ(list.GetRowCount(), AnswerIntake::kMaxNewWaitingSources + 1);
+}
+
+// A fleet of ten thousand answers both copies of a request (limited and directed broadcast)
+// within one second, before the list has taken the first answer: nothing may be lost, and each
+// converter's row is made once, from its latest answers.
+TEST_F(AnswerIntakeTest, AFleetAnsweringBothCopiesOfARequestLosesNothing) {
+    constexpr uint32_t kFleet = 10000;
+    for (int copy = 0; copy < 2; ++copy) {
+        for (uint32_t i = 0; i < kFleet; ++i) {
+            // A quarter describe themselves by blocks; every converter has a MAC address of its
+            // own (the list keeps one row per MAC address).
+            const uint32_t source = Ip(10, 2, i / 256, i % 256);
+            test::AnswerSettings settings;
+            settings.mac[4] = static_cast<uint8_t>(i / 256);
+            settings.mac[5] = static_cast<uint8_t>(i % 256);
+            if (i % 4 != 0) {
+                Queue(source, ConfigurationAnswer(settings));
+                continue;
+            }
+            Queue(source, SerialBlock("S" + std::to_string(i)));
+            Queue(source, MacBlock(settings.mac));
+        }
+        Pump(0); // the list is busy elsewhere while the copy comes in
+    }
+    EXPECT_FALSE(list.GetDropCounts().Any());
+    EXPECT_EQ(intake.GetWaitingCount(), kFleet + kFleet / 4);
+    EXPECT_EQ(intake.GetReplacedCount(), kFleet + kFleet / 4);
+    while (Pump(AnswerIntake::kPumpBudget) != 0)
+        list.CollectEchoResults(); // as the owner does between slices
+    EXPECT_EQ(list.GetRowCount(), kFleet);
+    EXPECT_FALSE(list.GetDropCounts().Any());
+}
+
+// A new source's first answer made its row while its others still wait: what it sends then
+// must not overtake them on the way for listed sources.
+TEST_F(AnswerIntakeTest, AnswersOfASourceReachTheListInTheOrderTheyCame) {
+    const uint32_t known = Ip(10, 0, 0, 1), fresh = Ip(10, 0, 0, 2);
+    list.OnConverterAnswer(known, ConfigurationAnswer({}));
+    Queue(fresh, BlockAnswer(0xD5, 40));
+    Queue(fresh, BlockAnswer(0xD6, 40, 4));
+    EXPECT_EQ(Pump(1), 1u);
+    ASSERT_TRUE(list.HasRow(fresh));
+    Queue(fresh, BlockAnswer(0xD7, 40, 5));
+    Queue(known, BlockAnswer(0xD5, 40));
+    heard.clear();
+    intake.Pump(10, [this](const CMsg& msg, AnswerDisposition) {
+        heard.push_back(std::to_string(msg.address >> 24) + ":" + std::to_string(msg.data[0]));
+    });
+    EXPECT_EQ(heard, (std::vector<std::string>{"1:3", "2:4", "2:5"}));
 }
 
 } // namespace
