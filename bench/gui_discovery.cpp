@@ -212,6 +212,10 @@ int Measure(size_t expected, int argc, char** argv) {
         result["receive_buffer_drops"] = UdpCounter("RcvbufErrors") - rcvbufBefore;
         result["udp_in"] = UdpCounter("InDatagrams") - inBefore;
         result["dropped_in_window"] = drops.queueFull + drops.waitingFull + drops.listFull;
+        result["dropped_queue_full"] = drops.queueFull;
+        result["dropped_waiting_full"] = drops.waitingFull;
+        result["dropped_list_full"] = drops.listFull;
+        result["echo_refused"] = drops.echoRefused;
         window->close();
     });
     app.InitInstance(std::ref(factory));
@@ -314,13 +318,15 @@ void Report(const std::string& label, const json& r) {
     }
     std::printf("%-24s  %6.2f s  %5zu listed  %5zu complete  latency p50 %5.1f ms  p99 %5.1f ms"
                 "  max %6.1f ms  RSS %5.1f MiB (peak %5.1f)  %6ld sent  %4ld buffer drops"
-                "  %4ld dropped%s\n",
+                "  %4ld dropped (queue %ld, waiting %ld, list %ld)  %ld echoes put off%s\n",
                 label.c_str(), r["seconds"].get<double>(), r["listed"].get<size_t>(),
                 r["complete"].get<size_t>(), r["latency_p50_ms"].get<double>(),
                 r["latency_p99_ms"].get<double>(), r["latency_max_ms"].get<double>(),
                 r["rss_kb"].get<double>() / 1024.0, r["peak_rss_kb"].get<double>() / 1024.0,
                 r["sent_to_tool"].get<long>(), r["receive_buffer_drops"].get<long>(),
-                r["dropped_in_window"].get<long>(), r["done"].get<bool>() ? "" : "  (time limit)");
+                r["dropped_in_window"].get<long>(), r["dropped_queue_full"].get<long>(),
+                r["dropped_waiting_full"].get<long>(), r["dropped_list_full"].get<long>(),
+                r["echo_refused"].get<long>(), r["done"].get<bool>() ? "" : "  (time limit)");
     std::fflush(stdout);
 }
 
