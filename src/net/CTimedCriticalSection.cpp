@@ -41,8 +41,12 @@ bool CTimedCriticalSection::Lock(int32_t timeoutMs) {
 
 void CTimedCriticalSection::Unlock() {
     m_lockWord.exchange(0, std::memory_order_release);
-    if (m_waiters.load(std::memory_order_acquire) != 0)
-        m_wakeUp.Pulse();
+    if (m_waiters.load(std::memory_order_acquire) == 0)
+        return;
+    m_wakeUp.Pulse();
+    // The processor goes to the woken waiter only when there is one. A receive worker unlocks
+    // once per datagram: yielding every time handed its processor to whatever else was ready
+    // (a build, the window), and a burst of answers overflowed the socket meanwhile.
     std::this_thread::yield();
 }
 
