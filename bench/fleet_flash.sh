@@ -20,6 +20,10 @@
 # here and removed at the end, and nothing touches the machine's own network.
 #
 # Output: one line per run, then the median wall time per mode and the ratio parallel / one.
+#
+# Measured on the development machine (2 cores, quiet), 100 converters, restart wait on, medians
+# of 3 runs: one alone 6.36 s, all 100 with --parallel 100 11.24 s (1.77 times one; goal below 3),
+# every verdict right; one after another (1 run) 537 s.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
