@@ -64,12 +64,33 @@ class Peer {
     bool m_bound = false;
 };
 
-// The texts of every datagram `queue` holds after a moment for late ones.
-std::vector<std::string> Texts(CMsgQueue& queue) {
-    std::this_thread::sleep_for(200ms);
+// Waits until `done` holds, or a time that no loaded machine should need has passed: the
+// endpoint's receive thread may lag far behind the senders when the processors are busy.
+template <typename Condition>
+bool WaitUntil(Condition done) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// The texts of the datagrams that `queue` receives, once `expected` are in and a moment has
+// passed for any that should not be there.
+std::vector<std::string> Texts(CMsgQueue& queue, size_t expected) {
     std::vector<std::string> texts;
-    while (auto msg = queue.Pop())
-        texts.emplace_back(msg->data.begin(), msg->data.end());
+    auto popAll = [&] {
+        while (auto msg = queue.Pop())
+            texts.emplace_back(msg->data.begin(), msg->data.end());
+    };
+    WaitUntil([&] {
+        popAll();
+        return texts.size() >= expected;
+    });
+    std::this_thread::sleep_for(100ms);
+    popAll();
     return texts;
 }
 
@@ -97,8 +118,8 @@ TEST_F(SharedFirmwareEndpointTest, EachTransferSeesOnlyItsConvertersDatagramsInO
         stranger.Send("forged ack");
         b.Send("b" + std::to_string(i));
     }
-    EXPECT_EQ(Texts(queueA), (std::vector<std::string>{"a0", "a1", "a2", "a3", "a4"}));
-    EXPECT_EQ(Texts(queueB), (std::vector<std::string>{"b0", "b1", "b2", "b3", "b4"}));
+    EXPECT_EQ(Texts(queueA, 5), (std::vector<std::string>{"a0", "a1", "a2", "a3", "a4"}));
+    EXPECT_EQ(Texts(queueB, 5), (std::vector<std::string>{"b0", "b1", "b2", "b3", "b4"}));
     EXPECT_EQ(m_endpoint.GetUnroutedCount(), 5u);
     EXPECT_EQ(queueA.GetEvent().Wait(0), platform::WaitResult::First) << "asked to signal";
     EXPECT_EQ(queueB.GetEvent().Wait(0), platform::WaitResult::Timeout) << "not asked to";
@@ -117,12 +138,12 @@ TEST_F(SharedFirmwareEndpointTest, OneTransferPerConverterAndNothingAfterClose) 
 
     one->Close();
     a.Send("late");
-    EXPECT_EQ(Texts(first), std::vector<std::string>{}) << "nothing after Close";
-    EXPECT_EQ(m_endpoint.GetUnroutedCount(), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return m_endpoint.GetUnroutedCount() == 1; }));
+    EXPECT_EQ(Texts(first, 0), std::vector<std::string>{}) << "nothing after Close";
 
     ASSERT_TRUE(two->Open(second, Address("127.0.0.2"), false)) << "free again";
     a.Send("again");
-    EXPECT_EQ(Texts(second), std::vector<std::string>{"again"});
+    EXPECT_EQ(Texts(second, 1), std::vector<std::string>{"again"});
     two->Close();
 }
 
@@ -135,9 +156,14 @@ TEST_F(SharedFirmwareEndpointTest, AFloodOverflowsOnlyItsOwnBoundedQueue) {
     const size_t flood = SharedFirmwareEndpoint::kAnswerQueueCapacity + 50;
     for (size_t i = 0; i < flood; ++i)
         a.Send("x");
-    const std::vector<std::string> kept = Texts(queue);
+    // Nothing may be taken from the queue before the whole flood is in: that would make room.
+    EXPECT_TRUE(WaitUntil([&] {
+        return m_endpoint.GetOverflowCount() >=
+               flood - SharedFirmwareEndpoint::kAnswerQueueCapacity;
+    }));
+    const std::vector<std::string> kept = Texts(queue, 0);
     EXPECT_EQ(kept.size(), SharedFirmwareEndpoint::kAnswerQueueCapacity);
-    EXPECT_GT(m_endpoint.GetOverflowCount(), 0u);
+    EXPECT_EQ(m_endpoint.GetOverflowCount(), flood - SharedFirmwareEndpoint::kAnswerQueueCapacity);
     transport->Close();
 }
 
