@@ -21,17 +21,24 @@
 //
 // Goal: 10,000 listed and complete within two cycles (8 s), p99 under 50 ms, nothing lost.
 //
-// Measured on the development machine (2 cores shared with other builds, load average about 5,
-// so latencies include waits for a processor):
-//     1,000 converters           0.97 s   p99  7.6 ms   RSS 40 MiB   nothing lost
-//     5,000 converters           4.73 s   p99 34.3 ms   RSS 44 MiB   832 lost in the socket
-//     10,000 converters          8.9 s    p99 60 ms     RSS 50 MiB   ~19,000 lost in the socket
-//     1,000, 100 without echo    4.02 s   p99  1.5 ms   RSS 40 MiB   nothing lost
+// Measured on the development machine (2 cores shared with other builds and test runs, load
+// average 3.2-4.8 while measuring, so latencies include waits for a processor), medians of 3 runs:
+//     1,000 converters           1.00 s   p99  1.8 ms   RSS 40 MiB   nothing lost
+//     5,000 converters           1.28 s   p99 48.3 ms   RSS 44 MiB   nothing lost
+//     10,000 converters          2.26 s   p99 53.3 ms   RSS 50 MiB   nothing lost
+//     1,000, 100 without echo    4.11 s   p99  1.6 ms   RSS 40 MiB   nothing lost
+// At load 1.8-2.7, 10,000 converters: 1.89-2.42 s, p99 39.2-50.1 ms (median 39.5), nothing lost.
 // Every converter answers both broadcast copies of a request (limited and directed), 10,000 of
-// them some 35,000 datagrams within a second. The socket's receive buffer, capped by the system
-// at 4 MiB here (net.core.rmem_max), overflows during that burst whoever reads it: the command
-// line's loop (discovery_bench) needs 10.0 s for the same fleet and loses more. What is lost is
-// answered again at the next request, which is why the last converters come in the second cycle.
+// them some 35,000 datagrams within a second, all from sources the list has not seen yet. The
+// window takes a few seconds to list them; meanwhile the answers wait, and only the latest of
+// each kind per converter is kept, so the whole fleet fits and is listed within the first cycle.
+// The converters without echo take longer because each holds an echo worker for the echo's
+// time-out (1 s), 32 of them at a time: 100 need four rounds.
+//
+// Before (the same machine, load 1-2.8): 10,000 converters needed the second request (4.9-5.3 s,
+// or the third, 8.6 s, on a quiet machine) because everything past 4,096 datagrams from new
+// sources was dropped (9,000-21,000 per run), and under load the receive worker lost the
+// processor after each datagram, so the socket's buffer overflowed as well (up to 10,000 lost).
 
 #include "app/QarnTeskConverterConfigApp.h"
 #include "ui/DeviceListModel.h"
