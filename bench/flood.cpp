@@ -18,6 +18,7 @@
 // Goal: the 5 converters listed and complete within two discovery cycles (8 s) and listed all the
 // time afterwards; the tool's resident memory under 64 MB for the minute.
 
+#include "BenchDriver.h"
 #include "SimWire.h"
 #include "cli/ConverterSession.h"
 
@@ -47,9 +48,12 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
+
+using qarn::bench::Slurp;
+using qarn::bench::Spawn;
+using qarn::bench::Testlan;
+using qarn::bench::Wait;
 
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
@@ -223,43 +227,6 @@ int Measure(int seconds) {
 }
 
 // --- driver -------------------------------------------------------------------------------------
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& out) {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    if (!out.empty())
-        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool Testlan(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{QARN_TESTLAN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Wait(Spawn(argv, "")) == 0;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The pid in the simulator's "ready" line, or -1.
 pid_t ReadyPid(const std::string& log) {

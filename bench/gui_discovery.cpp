@@ -40,6 +40,7 @@
 // sources was dropped (9,000-21,000 per run), and under load the receive worker lost the
 // processor after each datagram, so the socket's buffer overflowed as well (up to 10,000 lost).
 
+#include "BenchDriver.h"
 #include "app/QarnTeskConverterConfigApp.h"
 #include "ui/DeviceListModel.h"
 #include "ui/MainDialogFactory.h"
@@ -70,9 +71,13 @@
 #include <QApplication>
 #include <QTimer>
 
-extern char** environ;
-
 namespace {
+
+using qarn::bench::SentToTool;
+using qarn::bench::Slurp;
+using qarn::bench::Spawn;
+using qarn::bench::Testlan;
+using qarn::bench::Wait;
 
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
@@ -231,55 +236,6 @@ int Measure(size_t expected, int argc, char** argv) {
 }
 
 // --- driver ----------------------------------------------------------------------------------
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& out) {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    if (!out.empty())
-        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool Testlan(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{QARN_TESTLAN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Wait(Spawn(argv, "")) == 0;
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Datagrams the simulator sent to the tool, from its log.
-long SentToTool(const std::string& log) {
-    std::ifstream in(log);
-    std::string line;
-    long sent = 0;
-    while (std::getline(in, line))
-        if (line.find("\"event\":\"sent\"") != std::string::npos &&
-            line.find("198.18.0.1") != std::string::npos)
-            ++sent;
-    return sent;
-}
 
 std::string AddressOf(size_t index) { // 1 -> 198.18.1.1
     const size_t n = 256 + index;     // 198.18.0.0 + 256 is 198.18.1.0
