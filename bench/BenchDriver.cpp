@@ -1,10 +1,13 @@
 #include "BenchDriver.h"
 
+#include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 
 extern char** environ;
 
@@ -57,6 +60,51 @@ long SentToTool(const std::string& log) {
             ++sent;
     }
     return sent;
+}
+
+std::string AddressOf(size_t index) {
+    const size_t n = 256 + index; // 198.18.0.0 + 256 is 198.18.1.0
+    return "198.18." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+}
+
+std::vector<size_t> ParseSizes(const std::string& text) {
+    std::vector<size_t> sizes;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ','))
+        sizes.push_back(std::stoul(item));
+    return sizes;
+}
+
+std::string FleetLog(const std::string& folder) {
+    return folder + "/sim.jsonl";
+}
+
+pid_t StartFleet(size_t count, size_t deaf, const std::string& folder, std::string& error) {
+    const std::string n = std::to_string(count);
+    if (!Testlan({"up", "--converters", n, "--static-arp"})) {
+        error = "testlan up failed";
+        return -1;
+    }
+    for (size_t i = 1; i <= deaf; ++i) {
+        if (!Testlan({"deaf", AddressOf(i)})) {
+            error = "testlan deaf failed";
+            return -1;
+        }
+    }
+    const std::string log = FleetLog(folder);
+    std::remove(log.c_str());
+    const pid_t sim =
+        Spawn({QARN_TESTLAN, "lan-exec", QARN_SIM, "--count", n, "--mix",
+               "extended=2,standard=1,blocks=1", "--delay", "0-1000", "--seed", "5", "--log", log},
+              folder + "/sim.out");
+    if (sim < 0) {
+        error = "the simulator did not start";
+        return -1;
+    }
+    for (int i = 0; i < 200 && Slurp(log).find("\"ready\"") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return sim;
 }
 
 } // namespace qarn::bench

@@ -24,4 +24,18 @@ std::string Slurp(const std::string& path);
 // Datagrams the simulator sent to the tool (198.18.0.1), from its JSON-lines log.
 long SentToTool(const std::string& log);
 
+// The address of converter `index` of a simulated LAN: 1 is 198.18.1.1, 255 is 198.18.1.255.
+std::string AddressOf(size_t index);
+
+// "100,1000,5000" as numbers.
+std::vector<size_t> ParseSizes(const std::string& text);
+
+// Where StartFleet's simulator logs, in `folder`.
+std::string FleetLog(const std::string& folder);
+
+// A fresh simulated LAN of `count` converters, the first `deaf` of them without echo, and the
+// simulator serving them (the discovery benchmarks' mix of kinds, answers within a second),
+// ready when this returns. The simulator's pid, or -1 with `error` saying which step failed.
+pid_t StartFleet(size_t count, size_t deaf, const std::string& folder, std::string& error);
+
 } // namespace qarn::bench

@@ -42,9 +42,12 @@
 
 namespace {
 
+using qarn::bench::FleetLog;
+using qarn::bench::ParseSizes;
 using qarn::bench::SentToTool;
 using qarn::bench::Slurp;
 using qarn::bench::Spawn;
+using qarn::bench::StartFleet;
 using qarn::bench::Testlan;
 using qarn::bench::Wait;
 
@@ -137,20 +140,10 @@ int Measure(size_t expected) {
 // simulator, the measurement in the tool's namespace.
 json RunOnce(const std::string& self, size_t count, size_t deaf, const std::string& folder) {
     const std::string n = std::to_string(count);
-    if (!Testlan({"up", "--converters", n, "--static-arp"}))
-        return {{"error", "testlan up failed"}};
-    for (size_t i = 1; i <= deaf; ++i) {
-        if (!Testlan({"deaf", "198.18.1." + std::to_string(i)}))
-            return {{"error", "testlan deaf failed"}};
-    }
-    const std::string log = folder + "/sim.jsonl";
-    std::remove(log.c_str());
-    const pid_t sim =
-        Spawn({QARN_TESTLAN, "lan-exec", QARN_SIM, "--count", n, "--mix",
-               "extended=2,standard=1,blocks=1", "--delay", "0-1000", "--seed", "5", "--log", log},
-              folder + "/sim.out");
-    for (int i = 0; i < 200 && Slurp(log).find("\"ready\"") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string error;
+    const pid_t sim = StartFleet(count, deaf, folder, error);
+    if (sim < 0)
+        return {{"error", error}};
     const std::string out = folder + "/measure.json";
     const pid_t measure = Spawn({QARN_TESTLAN, "exec", self, "--measure", n}, out);
     json result;
@@ -175,7 +168,7 @@ json RunOnce(const std::string& self, size_t count, size_t deaf, const std::stri
     if (status != 0 || !result.is_object() || !totals.is_object())
         return {{"error", "measurement failed"}};
     result.update(totals);
-    result["sent_to_tool"] = SentToTool(log);
+    result["sent_to_tool"] = SentToTool(FleetLog(folder));
     return result;
 }
 
@@ -192,15 +185,6 @@ void Report(const std::string& label, const json& r) {
                 r["receive_buffer_drops"].get<long>(), r["cpu_us_per_answer"].get<double>(),
                 r["done"].get<bool>() ? "" : "  (time limit)");
     std::fflush(stdout);
-}
-
-std::vector<size_t> ParseSizes(const std::string& text) {
-    std::vector<size_t> sizes;
-    std::stringstream in(text);
-    std::string item;
-    while (std::getline(in, item, ','))
-        sizes.push_back(std::stoul(item));
-    return sizes;
 }
 
 } // namespace

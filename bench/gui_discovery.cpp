@@ -73,9 +73,12 @@
 
 namespace {
 
+using qarn::bench::FleetLog;
+using qarn::bench::ParseSizes;
 using qarn::bench::SentToTool;
 using qarn::bench::Slurp;
 using qarn::bench::Spawn;
+using qarn::bench::StartFleet;
 using qarn::bench::Testlan;
 using qarn::bench::Wait;
 
@@ -237,28 +240,14 @@ int Measure(size_t expected, int argc, char** argv) {
 
 // --- driver ----------------------------------------------------------------------------------
 
-std::string AddressOf(size_t index) { // 1 -> 198.18.1.1
-    const size_t n = 256 + index;     // 198.18.0.0 + 256 is 198.18.1.0
-    return "198.18." + std::to_string(n / 256) + "." + std::to_string(n % 256);
-}
-
 // One run: a fresh LAN of `count` converters (the first `deaf` of them without echo), the
 // simulator, the window in the tool's namespace.
 json RunOnce(const std::string& self, size_t count, size_t deaf, const std::string& folder) {
     const std::string n = std::to_string(count);
-    if (!Testlan({"up", "--converters", n, "--static-arp"}))
-        return {{"error", "testlan up failed"}};
-    for (size_t i = 1; i <= deaf; ++i)
-        if (!Testlan({"deaf", AddressOf(i)}))
-            return {{"error", "testlan deaf failed"}};
-    const std::string log = folder + "/sim.jsonl";
-    std::remove(log.c_str());
-    const pid_t sim =
-        Spawn({QARN_TESTLAN, "lan-exec", QARN_SIM, "--count", n, "--mix",
-               "extended=2,standard=1,blocks=1", "--delay", "0-1000", "--seed", "5", "--log", log},
-              folder + "/sim.out");
-    for (int i = 0; i < 200 && Slurp(log).find("\"ready\"") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string error;
+    const pid_t sim = StartFleet(count, deaf, folder, error);
+    if (sim < 0)
+        return {{"error", error}};
     const std::string out = folder + "/measure.json";
     const pid_t measure = Spawn({QARN_TESTLAN, "exec", "env", "XDG_CONFIG_HOME=" + folder,
                                  "XDG_RUNTIME_DIR=" + folder + "/run", self, "--measure", n},
@@ -270,7 +259,7 @@ json RunOnce(const std::string& self, size_t count, size_t deaf, const std::stri
     if (status != 0 || !result.is_object())
         return {{"error", "measurement failed"}};
     json r = result;
-    r["sent_to_tool"] = SentToTool(log);
+    r["sent_to_tool"] = SentToTool(FleetLog(folder));
     return r;
 }
 
@@ -291,15 +280,6 @@ void Report(const std::string& label, const json& r) {
                 r["dropped_waiting_full"].get<long>(), r["dropped_list_full"].get<long>(),
                 r["echo_refused"].get<long>(), r["done"].get<bool>() ? "" : "  (time limit)");
     std::fflush(stdout);
-}
-
-std::vector<size_t> ParseSizes(const std::string& text) {
-    std::vector<size_t> sizes;
-    std::stringstream in(text);
-    std::string item;
-    while (std::getline(in, item, ','))
-        sizes.push_back(std::stoul(item));
-    return sizes;
 }
 
 } // namespace
