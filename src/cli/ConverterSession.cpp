@@ -55,8 +55,11 @@ bool ConverterSession::Open(std::string* error, const std::string& broadcastInte
     return false;
 }
 
-void ConverterSession::SettleEchoes(std::chrono::milliseconds limit) {
-    m_list.WaitForEchoes(limit);
+void ConverterSession::ListenAndSettle(std::chrono::milliseconds listen) {
+    // The longest a converter's echo runs (PingReachability's time-out) and a little more.
+    constexpr std::chrono::milliseconds kEchoSettleLimit{1500};
+    RunUntil(listen, [] { return false; });
+    m_list.WaitForEchoes(kEchoSettleLimit);
     m_list.CollectEchoResults();
 }
 

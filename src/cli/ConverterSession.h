@@ -65,9 +65,10 @@ class ConverterSession {
     // one-second rhythm of the first.
     bool RunUntil(std::chrono::milliseconds limit, const std::function<bool()>& done);
 
-    // Waits (at most `limit`) for the echoes of the listed converters and applies their results,
-    // without taking further datagrams: what a command prints then says who answered the echo.
-    void SettleEchoes(std::chrono::milliseconds limit);
+    // Takes answers for `listen`, then waits for the echoes of the listed converters (at most the
+    // echo's time-out and a little more) and applies their results without taking further
+    // datagrams: what a command prints then says who answered the echo.
+    void ListenAndSettle(std::chrono::milliseconds listen);
 
     void SetAnswerHook(AnswerHook hook) { m_hook = std::move(hook); }
 

@@ -9,21 +9,13 @@
 
 namespace qarn::cli {
 
-namespace {
-
-// The longest a converter's echo runs (PingReachability's time-out) and a little more.
-constexpr std::chrono::milliseconds kEchoSettleLimit{1500};
-
-} // namespace
-
 int RunDiscover(const EndpointOptions& endpoint, const DiscoverOptions& options, std::ostream& out,
                 std::ostream& err) {
     ConverterSession session(endpoint.port);
     std::string why;
     if (!session.Open(&why, endpoint.broadcastInterface))
         return Fail(err, why);
-    session.RunUntil(SecondsToMs(options.seconds), [] { return false; });
-    session.SettleEchoes(kEchoSettleLimit);
+    session.ListenAndSettle(SecondsToMs(options.seconds));
     const std::vector<ConverterRow> rows = MakeConverterRows(session.List());
     switch (options.form) {
     case OutputForm::Table:

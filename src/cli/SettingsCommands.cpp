@@ -19,8 +19,6 @@ namespace qarn::cli {
 
 namespace {
 
-constexpr std::chrono::milliseconds kEchoSettleLimit{1500};
-
 // One converter of the file on its way: found or not, what changes, what happened.
 struct ApplyItem {
     const SettingsEntry* entry = nullptr;
@@ -262,8 +260,7 @@ int RunExport(const EndpointOptions& endpoint, const ExportOptions& options, std
     std::string why;
     if (!session.Open(&why, endpoint.broadcastInterface))
         return Fail(err, why);
-    session.RunUntil(SecondsToMs(options.seconds), [] { return false; });
-    session.SettleEchoes(kEchoSettleLimit);
+    session.ListenAndSettle(SecondsToMs(options.seconds));
     const DeviceList& list = session.List();
     std::vector<SettingsEntry> entries;
     std::set<MacAddress> seen;
