@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <spawn.h>
 #include <string>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -41,6 +42,11 @@ class SimProcess {
     }
 
     bool Signal(int signal) const { return m_pid > 0 && kill(m_pid, signal) == 0; }
+    // To the main thread alone, as a fault of its own would come: a signal to the process may be
+    // taken by any of its threads.
+    bool SignalMainThread(int signal) const {
+        return m_pid > 0 && syscall(SYS_tgkill, m_pid, m_pid, signal) == 0;
+    }
 
     // The exit status once the process has ended within `timeout`; -1 otherwise.
     int Wait(std::chrono::milliseconds timeout) {
