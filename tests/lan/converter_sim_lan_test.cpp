@@ -213,8 +213,12 @@ TEST_F(ConverterSimLanTest, BlockTransferIsAcknowledgedAndOnlyTheRightCommitAcce
     EXPECT_EQ((*accepted)[1], 0x26);
 
     // Off the LAN while it restarts (6 s: longer than a neighbour lookup keeps a datagram for an
-    // address that has gone), then back with the new version.
-    std::this_thread::sleep_for(300ms);
+    // address that has gone), then back with the new version. The restart begins a moment after
+    // the acknowledgement: wait until the simulator took the address away.
+    const auto gone = [](const std::vector<nlohmann::json>& events) {
+        return !EventsNamed(events, "address_removed").empty();
+    };
+    ASSERT_TRUE(gone(WaitForEvents(m_log, 20s, gone))) << "the restart did not begin";
     EXPECT_FALSE(Pings(kFirst)) << "a restarting converter does not answer echo";
     EXPECT_EQ(ReportedVersion(kFirst), 0u) << "nor UDP";
     EXPECT_TRUE(WaitForVersion(kFirst, 3026211, 15s));
