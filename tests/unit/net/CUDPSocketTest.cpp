@@ -445,12 +445,21 @@ TEST_F(UdpLab, StartReceivingOnARunningWorkerSwitchesItsQueue) {
     ASSERT_TRUE(endpoint.StartReceiving(&first, 10, false, 100));
     EXPECT_FALSE(endpoint.StartReceiving(&second, 10, true, 50));
     EXPECT_EQ(endpoint.GetReadTimeoutMs(), 50u);
-    // The pass under way may still hold the first queue; a datagram after it goes to the second.
-    std::this_thread::sleep_for(milliseconds(300));
-    ASSERT_TRUE(peer.SendTo("127.0.0.1", kPort, {5}));
-    ASSERT_EQ(Take(second, 1).size(), 1u);
-    EXPECT_EQ(first.Pop(), nullptr);
+    // The pass under way may still hold the first queue, for as long as the machine lets that
+    // thread wait: datagrams go out one by one until one reaches the second queue; from then on
+    // the first gets nothing more.
+    std::unique_ptr<CMsg> switched;
+    for (uint8_t i = 0; i < 100 && switched == nullptr; ++i) {
+        ASSERT_TRUE(peer.SendTo("127.0.0.1", kPort, {i}));
+        ASSERT_TRUE(WaitFor([&] { return first.Pop() != nullptr || (switched = second.Pop()); }));
+    }
+    ASSERT_NE(switched, nullptr) << "the worker never took the second queue";
     EXPECT_EQ(second.GetEvent().Wait(0), platform::WaitResult::First);
+    ASSERT_TRUE(peer.SendTo("127.0.0.1", kPort, {0xFF}));
+    const auto taken = Take(second, 1);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0]->data, std::vector<uint8_t>{0xFF});
+    EXPECT_EQ(first.Pop(), nullptr);
 }
 
 // Counts what reaches Deliver, so that a message deleted there is seen to have been read.
