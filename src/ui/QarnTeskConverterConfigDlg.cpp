@@ -57,9 +57,12 @@ constexpr unsigned kTextProgress = 733;
 constexpr unsigned kTextUpdateFailed = 3736;
 constexpr unsigned kTextUpdateDone = 3739;
 constexpr unsigned kTextPlaceholderImages = 3740;
-// An update whose last acknowledgement never came is decided by the firmware version the
-// converter reports once it is listed again; it has this long to show up (it has restarted by
-// then, the engine waited for that).
+constexpr unsigned kTextUpdateNotTaken = 3741;
+constexpr unsigned kTextUpdateNotSeen = 3742;
+// A transfer, acknowledged or not, is decided by the firmware version the converter reports once
+// it is listed again: an acknowledged transfer proves only that the bytes arrived, not that the
+// converter runs them. It has this long to show up (it has restarted by then, the engine waited
+// for that).
 constexpr std::chrono::seconds kConfirmLimit{20};
 constexpr int kConfirmLookMs = 200;
 constexpr std::array<unsigned, DeviceList::kColumnCount> kColumnHeadings = {16000, 16001, 16002,
@@ -749,12 +752,13 @@ void QarnTeskConverterConfigDlg::FinishFirmwareUpdate(const TransferResult& resu
     EmptyList();
     m_pDiscoveryTimer->start();
     m_pSelectionTimer->start();
-    if (result.verdict != TransferVerdict::Unconfirmed) {
-        TellFirmwareResult(result.verdict == TransferVerdict::Done);
+    if (result.verdict == TransferVerdict::Failed) {
+        TellFirmwareResult(FirmwareOutcome::Failed, 0);
         return;
     }
-    // The last acknowledgement never came, but the converter may well have taken the image: the
-    // firmware version it reports once it is listed again decides.
+    // Whether the last acknowledgement came or not, the firmware version the converter reports
+    // once it is listed again decides: one that kept its old firmware after a complete transfer
+    // has not been updated.
     m_updated = *m_pCurrent;
     m_confirmUntil = std::chrono::steady_clock::now() + kConfirmLimit;
     ConfirmByVersion();
@@ -764,21 +768,43 @@ void QarnTeskConverterConfigDlg::ConfirmByVersion() {
     const std::optional<size_t> row = m_list.FindRowByMac(m_updated.abyMac);
     const LANconvDevice* now = row ? m_list.GetRecord(*row) : nullptr;
     if (now != nullptr && now->bComplete && now->dwFirmwareVersion != 0) {
-        TellFirmwareResult(now->dwFirmwareVersion != m_updated.dwFirmwareVersion);
+        TellFirmwareResult(now->dwFirmwareVersion != m_updated.dwFirmwareVersion
+                               ? FirmwareOutcome::Updated
+                               : FirmwareOutcome::Unchanged,
+                           now->dwFirmwareVersion);
         return;
     }
     if (std::chrono::steady_clock::now() >= m_confirmUntil) {
-        TellFirmwareResult(false);
+        TellFirmwareResult(FirmwareOutcome::NotSeen, 0);
         return;
     }
     QTimer::singleShot(kConfirmLookMs, this, [this] { ConfirmByVersion(); });
 }
 
-void QarnTeskConverterConfigDlg::TellFirmwareResult(bool succeeded) {
-    if (succeeded)
-        ShowMessage(ResourceString(kTextUpdateDone), QMessageBox::Information);
-    else
+void QarnTeskConverterConfigDlg::TellFirmwareResult(FirmwareOutcome outcome, uint32_t seen) {
+    const QString version = QString::fromStdString(VersionText(seen));
+    switch (outcome) {
+    case FirmwareOutcome::Updated:
+        ShowMessage(FormatText(ResourceString(kTextUpdateDone), {version}),
+                    QMessageBox::Information);
+        break;
+    case FirmwareOutcome::Unchanged:
+        if (IsWarningLogEnabled())
+            LogWarning(
+                "QarnTeskConverterConfigDlg::ConfirmByVersion: " + IpToText(m_updated.dwSourceIp) +
+                " still reports firmware " + VersionText(seen));
+        ShowMessage(FormatText(ResourceString(kTextUpdateNotTaken), {version}),
+                    QMessageBox::Critical);
+        break;
+    case FirmwareOutcome::NotSeen:
+        ShowMessage(FormatText(ResourceString(kTextUpdateNotSeen),
+                               {QString::number(kConfirmLimit.count())}),
+                    QMessageBox::Critical);
+        break;
+    case FirmwareOutcome::Failed:
         ShowMessage(ResourceString(kTextUpdateFailed), QMessageBox::Critical);
+        break;
+    }
     m_bBusy = false;
     // Unlocked at once: waiting for the first answer would leave the window locked (and
     // impossible to close) when no converter answers any more.

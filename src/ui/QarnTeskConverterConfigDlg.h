@@ -170,7 +170,10 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     // unconfirmed transfer once the converter reports its version), the window unlocked.
     void FinishFirmwareUpdate(const TransferResult& result);
     void ConfirmByVersion();
-    void TellFirmwareResult(bool succeeded);
+    // How an update ended: the converter reports a new version, still its old one, none within
+    // the time allowed, or the transfer itself failed.
+    enum class FirmwareOutcome { Updated, Unchanged, NotSeen, Failed };
+    void TellFirmwareResult(FirmwareOutcome outcome, uint32_t seenVersion);
     void EmptyList();
     // Makes a copy of the record of `row` the working record and fills the editor with it;
     // unless `again`, not when that converter is the one being edited already.
