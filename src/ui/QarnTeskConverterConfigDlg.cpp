@@ -17,6 +17,8 @@
 #include "ui/LanguageMenu.h"
 #include "ui/ListColumnSizer.h"
 #include "ui/controls/COptionTree.h"
+#include "ui/controls/COptionTreeItemIPAddress.h"
+#include "ui/controls/COptionTreeItemMaskedEdit.h"
 #include "ui/controls/CTextProgressCtrl.h"
 
 #include <utility>
@@ -416,6 +418,9 @@ void QarnTeskConverterConfigDlg::OnSelectionTimer() {
     CollectEchoResults();
     if (IsRowSelectedInList() || m_bManualMode) {
         SetEditorVisible(true);
+        // Typing in the manual entry makes Write available without Enter.
+        if (m_bManualMode && !m_bBusy)
+            EnableControl(kIdWrite, IsManualEntryGiven());
         return;
     }
     // The selected row went (age-out, a write that moved the converter): nothing is selected.
@@ -467,7 +472,10 @@ void QarnTeskConverterConfigDlg::UpdateControls() {
     if (m_pInterfaceMenu != nullptr)
         m_pInterfaceMenu->setEnabled(free);
     // Writing needs a record the editor shows: a selected converter, or the manual entry.
-    EnableControl(kIdWrite, free && (m_bManualMode || (m_bSelected && m_bEditorFilled)));
+    // The manual entry only once a MAC address and an IP address have been given: the blank
+    // record would broadcast a write with a MAC and an address nobody chose.
+    EnableControl(kIdWrite, free && (m_bManualMode ? IsManualEntryGiven()
+                                                   : (m_bSelected && m_bEditorFilled)));
     if (m_bBusy) {
         EnableControl(kIdFirmware, false);
         return;
@@ -581,8 +589,48 @@ void QarnTeskConverterConfigDlg::OnEditorItemChanged(int code, COptionTreeItem* 
         PostMessage(
             FormatText(ResourceString(kTextAddressRefused), {QString::fromStdString(result.text)}),
             QMessageBox::Critical);
+    } else if (kind == EditItem::Mac && result.status == EditStatus::Stored &&
+               m_pCurrent == &m_manual) {
+        m_bManualMacGiven = true;
+        UpdateControls();
     } else if (kind == EditItem::Ip && result.status == EditStatus::Stored) {
-        EnableControl(kIdWrite, !m_bBusy);
+        UpdateControls();
+    }
+}
+
+bool QarnTeskConverterConfigDlg::IsManualEntryGiven() const {
+    if (!m_bManualMode || !m_editor)
+        return false;
+    // A row still being typed counts as given once it is whole: clicking Write commits it first.
+    bool mac = m_bManualMacGiven;
+    uint32_t ip = m_manual.dwIp;
+    if (COptionTreeItemMaskedEdit* item = m_editor->MacItem();
+        item != nullptr && item->IsActivated() && item->GetInputText().size() >= 12)
+        mac = true;
+    if (COptionTreeItemIPAddress* item = m_editor->IpItem();
+        item != nullptr && item->IsActivated()) {
+        uint32_t typed = 0;
+        if (item->GetAddress(typed) == 4)
+            ip = typed;
+    }
+    return mac && ip != 0;
+}
+
+void QarnTeskConverterConfigDlg::CommitEditedRow() {
+    if (!m_editor)
+        return;
+    // Depth first through the rows; at most one is activated.
+    std::vector<COptionTreeItem*> pending = {m_editor->Tree()->GetRootItem()};
+    while (!pending.empty()) {
+        COptionTreeItem* item = pending.back();
+        pending.pop_back();
+        if (item->IsActivated()) {
+            item->Commit();
+            return;
+        }
+        for (COptionTreeItem* child = item->GetChild(); child != nullptr;
+             child = child->GetSibling())
+            pending.push_back(child);
     }
 }
 
@@ -633,6 +681,10 @@ void QarnTeskConverterConfigDlg::OnManualEntry() {
     SetEditorVisible(true);
     const std::string serial = m_pCurrent->strSerial;
     m_pCurrent = &m_manual;
+    // Each use starts afresh: a MAC or address typed for another converter earlier must not go
+    // out unseen with this one.
+    m_manual = MakeBlankRecord();
+    m_bManualMacGiven = false;
     EnterManualMode(m_manual, serial);
     m_listView->selectionModel()->clearSelection();
     if (QWidget* button = Control(kIdManualEntry))
@@ -649,6 +701,12 @@ bool QarnTeskConverterConfigDlg::IsLetterEditable() const {
 void QarnTeskConverterConfigDlg::OnWriteConfiguration() {
     if (m_bBusy)
         return;
+    // A row still being edited goes into the record first: what the editor shows is what is sent.
+    CommitEditedRow();
+    if (m_bManualMode && (!m_bManualMacGiven || m_manual.dwIp == 0)) {
+        UpdateControls();
+        return;
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_model->BeginBatch();
     const WriteResult result = m_writer.OnWriteConfiguration(*m_pCurrent, m_snapshot, m_bBusy);

@@ -118,6 +118,11 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     void OnListSelectionChanged(const QItemSelection& selected);
     void OnManualEntry();
     bool IsLetterEditable() const;
+    // The manual entry has a MAC address and an IP address other than 0.0.0.0, committed or
+    // typed whole in the row being edited.
+    bool IsManualEntryGiven() const;
+    // Commits the row being edited, if any, as leaving it would.
+    void CommitEditedRow();
 
     // The write button.
     void OnWriteConfiguration();
@@ -218,6 +223,7 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     LANconvDevice m_snapshot;
     LANconvDevice* m_pCurrent = &m_manual;
     bool m_bManualMode = false;
+    bool m_bManualMacGiven = false; // a MAC committed in this use of the manual entry
     bool m_bSelected = false;
 
     uint32_t m_dwAvailableVersion = 0;
