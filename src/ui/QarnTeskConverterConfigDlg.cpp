@@ -4,6 +4,7 @@
 #include "app/Resources.h"
 #include "diag/FileLogger.h"
 #include "firmware/FirmwareImages.h"
+#include "net/CUDPSocket.h"
 #include "protocol/ConverterText.h"
 #include "protocol/EditRules.h"
 #include "ui/AnswerFeeder.h"
@@ -61,6 +62,8 @@ constexpr unsigned kTextUpdateDone = 3739;
 constexpr unsigned kTextPlaceholderImages = 3740;
 constexpr unsigned kTextUpdateNotTaken = 3741;
 constexpr unsigned kTextUpdateNotSeen = 3742;
+constexpr unsigned kTextPortHeldBy = 3743;
+constexpr unsigned kTextPortHeld = 3744;
 // A transfer, acknowledged or not, is decided by the firmware version the converter reports once
 // it is listed again: an acknowledged transfer proves only that the bytes arrived, not that the
 // converter runs them. It has this long to show up (it has restarted by then, the engine waited
@@ -207,7 +210,7 @@ bool QarnTeskConverterConfigDlg::OnInitDialog() {
     }
     m_services.endpoint->Close();
     EmptyList();
-    m_services.endpoint->Open();
+    OpenEndpoint();
     m_pSelectionTimer->start();
 
     // Ascending by address, with its mark.
@@ -290,7 +293,7 @@ void QarnTeskConverterConfigDlg::SetCaptionsAndTitle() {
     setText(kIdFirmware, ResourceString(kTextFirmware));
     setText(kIdClose, ResourceString(kTextClose));
     setText(kIdWrite, ResourceString(kTextWrite));
-    setText(kIdCaption, ResourceString(kTextCaption));
+    ShowCaption();
     if (auto* title = qobject_cast<QLabel*>(Control(kIdTitle))) {
         m_titleFont = QFont(QStringLiteral("Verdana"), kTitlePointSize, QFont::Black);
         m_titleFont.setStyleStrategy(QFont::PreferAntialias);
@@ -406,7 +409,54 @@ void QarnTeskConverterConfigDlg::OnDiscoveryTimer() {
     if (tick == DiscoveryTick::Reopened || tick == DiscoveryTick::ReopenFailed) {
         // The rows went with the endpoint; what was still waiting belongs to them.
         m_feeder->Clear();
+        ShowPortState(tick == DiscoveryTick::Reopened);
     }
+}
+
+void QarnTeskConverterConfigDlg::OpenEndpoint() {
+    ShowPortState(m_services.endpoint->Open());
+}
+
+void QarnTeskConverterConfigDlg::ShowPortState(bool open) {
+    // Discovery tries again with every tick while the port is held; the note stays until then,
+    // so that an empty list is never left unexplained.
+    const bool wasHeld = m_bPortHeld;
+    m_bPortHeld = !open;
+    if (m_bPortHeld) {
+        const std::string holder = m_services.describePortHolder
+                                       ? m_services.describePortHolder(CUDPSocket::kConverterPort)
+                                       : std::string();
+        if (wasHeld && holder == m_portHolder)
+            return;
+        m_portHolder = holder;
+        if (IsWarningLogEnabled() && !wasHeld)
+            LogWarning("QarnTeskConverterConfigDlg: UDP port " +
+                       std::to_string(CUDPSocket::kConverterPort) + " is held by " +
+                       (holder.empty() ? std::string("another program") : holder));
+    } else if (!wasHeld) {
+        return;
+    }
+    ShowCaption();
+}
+
+QString QarnTeskConverterConfigDlg::PortNote() const {
+    if (!m_bPortHeld)
+        return {};
+    const QString port = QString::number(CUDPSocket::kConverterPort);
+    return m_portHolder.empty() ? FormatText(ResourceString(kTextPortHeld), {port})
+                                : FormatText(ResourceString(kTextPortHeldBy),
+                                             {port, QString::fromStdString(m_portHolder)});
+}
+
+void QarnTeskConverterConfigDlg::ShowCaption() {
+    auto* label = qobject_cast<QLabel*>(Control(kIdCaption));
+    if (label == nullptr)
+        return;
+    const QString note = PortNote();
+    label->setWordWrap(!note.isEmpty());
+    label->setStyleSheet(note.isEmpty() ? QString() : QStringLiteral("color: #ac3435;"));
+    label->setText(note.isEmpty() ? ResourceString(kTextCaption) : note);
+    label->setToolTip(note);
 }
 
 bool QarnTeskConverterConfigDlg::IsRowSelectedInList() const {
@@ -804,7 +854,7 @@ void QarnTeskConverterConfigDlg::FinishFirmwareUpdate(const TransferResult& resu
         m_progress->repaint();
     }
     // Discovery resumes on an empty list; the window stays locked until the result is told.
-    m_services.endpoint->Open();
+    OpenEndpoint();
     m_bSelected = false;
     m_listView->selectionModel()->clearSelection();
     EmptyList();

@@ -143,6 +143,8 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     bool IsBusy() const { return m_bBusy; }
     bool IsSelected() const { return m_bSelected; }
     bool IsManualMode() const { return m_bManualMode; }
+    // The note above the list while another program holds the converter port; empty otherwise.
+    QString PortNote() const;
     uint32_t AvailableVersion() const { return m_dwAvailableVersion; }
     QMenu* GetLanguageMenu() const;
     InterfaceMenu* GetInterfaceMenu() const { return m_pInterfaceMenu; }
@@ -180,6 +182,10 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     enum class FirmwareOutcome { Updated, Unchanged, NotSeen, Failed };
     void TellFirmwareResult(FirmwareOutcome outcome, uint32_t seenVersion);
     void EmptyList();
+    // Opens the endpoint and says in the caption above the list when the port is held.
+    void OpenEndpoint();
+    void ShowPortState(bool open);
+    void ShowCaption();
     // Makes a copy of the record of `row` the working record and fills the editor with it;
     // unless `again`, not when that converter is the one being edited already.
     void OpenRow(int row, bool again);
@@ -228,6 +234,8 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
 
     uint32_t m_dwAvailableVersion = 0;
     bool m_bBusy = false;
+    bool m_bPortHeld = false;
+    std::string m_portHolder;
 };
 
 } // namespace qarn
