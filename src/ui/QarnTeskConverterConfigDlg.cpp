@@ -470,7 +470,7 @@ void QarnTeskConverterConfigDlg::OnSelectionTimer() {
         SetEditorVisible(true);
         // Typing in the manual entry makes Write available without Enter.
         if (m_bManualMode && !m_bBusy)
-            EnableControl(kIdWrite, IsManualEntryGiven());
+            EnableControl(kIdWrite, IsManualEntryGiven(true));
         return;
     }
     // The selected row went (age-out, a write that moved the converter): nothing is selected.
@@ -524,7 +524,7 @@ void QarnTeskConverterConfigDlg::UpdateControls() {
     // Writing needs a record the editor shows: a selected converter, or the manual entry.
     // The manual entry only once a MAC address and an IP address have been given: the blank
     // record would broadcast a write with a MAC and an address nobody chose.
-    EnableControl(kIdWrite, free && (m_bManualMode ? IsManualEntryGiven()
+    EnableControl(kIdWrite, free && (m_bManualMode ? IsManualEntryGiven(true)
                                                    : (m_bSelected && m_bEditorFilled)));
     if (m_bBusy) {
         EnableControl(kIdFirmware, false);
@@ -648,20 +648,27 @@ void QarnTeskConverterConfigDlg::OnEditorItemChanged(int code, COptionTreeItem* 
     }
 }
 
-bool QarnTeskConverterConfigDlg::IsManualEntryGiven() const {
+bool QarnTeskConverterConfigDlg::IsManualEntryGiven(bool typed) const {
     if (!m_bManualMode || !m_editor)
         return false;
-    // A row still being typed counts as given once it is whole: clicking Write commits it first.
-    bool mac = m_bManualMacGiven;
+    // The blank record's MAC is no converter's: only one the user gave counts.
+    bool mac = m_bManualMacGiven && m_manual.abyMac != kBlankRecordMac;
     uint32_t ip = m_manual.dwIp;
+    if (!typed)
+        return mac && ip != 0;
+    // A row still being typed counts as it stands: clicking Write commits it first.
     if (COptionTreeItemMaskedEdit* item = m_editor->MacItem();
-        item != nullptr && item->IsActivated() && item->GetInputText().size() >= 12)
-        mac = true;
+        item != nullptr && item->IsActivated()) {
+        LANconvDevice probe = m_manual;
+        mac =
+            ApplyMacInput(probe, item->GetInputText().toStdString()).status == EditStatus::Stored &&
+            probe.abyMac != kBlankRecordMac;
+    }
     if (COptionTreeItemIPAddress* item = m_editor->IpItem();
         item != nullptr && item->IsActivated()) {
-        uint32_t typed = 0;
-        if (item->GetAddress(typed) == 4)
-            ip = typed;
+        uint32_t address = 0;
+        if (item->GetAddress(address) == 4)
+            ip = address;
     }
     return mac && ip != 0;
 }
@@ -753,7 +760,7 @@ void QarnTeskConverterConfigDlg::OnWriteConfiguration() {
         return;
     // A row still being edited goes into the record first: what the editor shows is what is sent.
     CommitEditedRow();
-    if (m_bManualMode && (!m_bManualMacGiven || m_manual.dwIp == 0)) {
+    if (m_bManualMode && !IsManualEntryGiven(false)) {
         UpdateControls();
         return;
     }

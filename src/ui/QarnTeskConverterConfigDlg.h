@@ -118,9 +118,9 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     void OnListSelectionChanged(const QItemSelection& selected);
     void OnManualEntry();
     bool IsLetterEditable() const;
-    // The manual entry has a MAC address and an IP address other than 0.0.0.0, committed or
-    // typed whole in the row being edited.
-    bool IsManualEntryGiven() const;
+    // The manual entry has a MAC address other than the blank record's and an IP address other
+    // than 0.0.0.0: committed, or with `typed` also as the row being edited stands.
+    bool IsManualEntryGiven(bool typed) const;
     // Commits the row being edited, if any, as leaving it would.
     void CommitEditedRow();
 

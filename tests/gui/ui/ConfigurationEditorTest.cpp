@@ -159,16 +159,31 @@ TEST_F(MainWindowTest, ManualEntryWritesOnlyTheMacAndAddressItShows) {
         m_window->OnWriteConfiguration(); // as a click that reached it anyway
         EXPECT_TRUE(m_endpoint.sent.empty()) << "nothing to send before a MAC and address";
 
-        // A MAC alone is not enough.
-        ClickValue(Editor().MacItem());
-        Type(use == 1 ? QStringLiteral("00204a901234") : QStringLiteral("00204a905678"));
-        Press(Qt::Key_Return);
-        Settle();
-        EXPECT_FALSE(write->isEnabled());
-
-        // Typed and clicked at once, without Enter: the row being edited is written.
-        ClickValue(Editor().IpItem());
-        Type(use == 1 ? QStringLiteral("198.18.7.7") : QStringLiteral("198.18.7.8"));
+        if (use == 1) {
+            // The blank record's MAC confirmed as it stands is no converter's: an address alone
+            // is not enough.
+            ClickValue(Editor().MacItem());
+            Press(Qt::Key_Return);
+            ClickValue(Editor().IpItem());
+            Type(QStringLiteral("198.18.7.7"));
+            Press(Qt::Key_Return);
+            Settle();
+            EXPECT_FALSE(write->isEnabled());
+            m_window->OnWriteConfiguration();
+            EXPECT_TRUE(m_endpoint.sent.empty());
+            // The MAC typed and Write clicked at once, without Enter.
+            ClickValue(Editor().MacItem());
+            Type(QStringLiteral("00204a901234"));
+        } else {
+            // A MAC alone is not enough; then the address typed and Write clicked at once.
+            ClickValue(Editor().MacItem());
+            Type(QStringLiteral("00204a905678"));
+            Press(Qt::Key_Return);
+            Settle();
+            EXPECT_FALSE(write->isEnabled());
+            ClickValue(Editor().IpItem());
+            Type(QStringLiteral("198.18.7.8"));
+        }
         ASSERT_TRUE(QTest::qWaitFor([&] { return write->isEnabled(); }, 5000));
         Click(QarnTeskConverterConfigDlg::kIdWrite);
         ASSERT_EQ(m_endpoint.sent.size(), 1u);
