@@ -103,7 +103,7 @@ void ConfigurationEditor::Fill(const LANconvDevice& working) {
     case EditorView::Manual:
     case EditorView::Limited:
         SetMacAddressGroupTexts();
-        AddMacItem(working, view);
+        AddMacItem(working);
         AddAddressGroup(working, view == EditorView::Manual ? kTextNewIp : kTextIp);
         break;
     case EditorView::Full:
@@ -131,15 +131,14 @@ void ConfigurationEditor::SetMacAddressGroupTexts() {
         FormatText(ResourceString(kTextManualGroupInfo), {ResourceString(kTextAddressGroup)}));
 }
 
-void ConfigurationEditor::AddMacItem(const LANconvDevice& working, EditorView view) {
+void ConfigurationEditor::AddMacItem(const LANconvDevice& working) {
     m_pMacItem = Insert(m_tree, new COptionTreeItemMaskedEdit, m_pRootItem,
                         ResourceString(kTextMac), ResourceString(kTextMacInfo));
     m_pMacItem->CreateMaskedEditItem(0);
     m_pMacItem->SetMask(QString::fromLatin1(kMacMask));
     // The manual view offers a MAC address to type; the record's own goes only when committed.
-    m_pMacItem->SetEditText(view == EditorView::Manual
-                                ? QString::fromLatin1(kManualMacText)
-                                : QString::fromStdString(MacText(working.abyMac)));
+    // Always the record's MAC: it is what a write sends, also in the manual view.
+    m_pMacItem->SetEditText(QString::fromStdString(MacText(working.abyMac)));
     m_pMacItem->SetReadOnly(EditorItemStateOf(working, EditItem::Mac).readOnly);
 }
 

@@ -35,8 +35,6 @@ class ConfigurationEditor {
         "[0-9abcdef][0-9abcdef] [0-9abcdef][0-9abcdef] [0-9abcdef][0-9abcdef] "
         "[0-9abcdef][0-9abcdef] [0-9abcdef][0-9abcdef] [0-9abcdef][0-9abcdef]";
     static constexpr const char* kLetterMask = "[!-z]";
-    // What the manual view's MAC row starts with, whatever the record holds.
-    static constexpr const char* kManualMacText = "00 00 00 00 00 00";
 
     // Makes the tree inside `placeholder`, filling it, with notifications going to `receiver`.
     ConfigurationEditor(QWidget* placeholder, QObject* receiver);
@@ -73,7 +71,7 @@ class ConfigurationEditor {
 
   private:
     void AddAddressGroup(const LANconvDevice& working, unsigned ipLabel);
-    void AddMacItem(const LANconvDevice& working, EditorView view);
+    void AddMacItem(const LANconvDevice& working);
     void AddConverterGroup(const LANconvDevice& working);
     COptionTreeItemIPAddress* AddAddressItem(COptionTreeItem* parent, unsigned label, unsigned info,
                                              uint32_t hostOrderAddress, bool readOnly);

@@ -4,6 +4,7 @@
 #include "firmware/IProgressDisplay.h"
 #include "firmware/TransferResult.h"
 #include "net/CMsgQueue.h"
+#include "platform/UdpPortHolder.h"
 #include "protocol/ConfigurationWrite.h"
 #include "protocol/DeviceList.h"
 #include "protocol/IConverterEndpoint.h"
@@ -75,6 +76,9 @@ struct DialogServices {
     // the update is offered only when the user said this is a simulated LAN.
     bool placeholderImages = false;
     bool allowPlaceholderImages = false;
+    // The program that holds `port` when the endpoint cannot open it ("nc, process 4711"; empty
+    // when the system does not tell), for the window's note above the list.
+    std::function<std::string(uint16_t port)> describePortHolder = platform::DescribeUdpPortHolder;
 };
 
 } // namespace qarn

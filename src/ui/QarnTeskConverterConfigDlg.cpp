@@ -4,6 +4,7 @@
 #include "app/Resources.h"
 #include "diag/FileLogger.h"
 #include "firmware/FirmwareImages.h"
+#include "net/CUDPSocket.h"
 #include "protocol/ConverterText.h"
 #include "protocol/EditRules.h"
 #include "ui/AnswerFeeder.h"
@@ -17,6 +18,8 @@
 #include "ui/LanguageMenu.h"
 #include "ui/ListColumnSizer.h"
 #include "ui/controls/COptionTree.h"
+#include "ui/controls/COptionTreeItemIPAddress.h"
+#include "ui/controls/COptionTreeItemMaskedEdit.h"
 #include "ui/controls/CTextProgressCtrl.h"
 
 #include <utility>
@@ -57,9 +60,14 @@ constexpr unsigned kTextProgress = 733;
 constexpr unsigned kTextUpdateFailed = 3736;
 constexpr unsigned kTextUpdateDone = 3739;
 constexpr unsigned kTextPlaceholderImages = 3740;
-// An update whose last acknowledgement never came is decided by the firmware version the
-// converter reports once it is listed again; it has this long to show up (it has restarted by
-// then, the engine waited for that).
+constexpr unsigned kTextUpdateNotTaken = 3741;
+constexpr unsigned kTextUpdateNotSeen = 3742;
+constexpr unsigned kTextPortHeldBy = 3743;
+constexpr unsigned kTextPortHeld = 3744;
+// A transfer, acknowledged or not, is decided by the firmware version the converter reports once
+// it is listed again: an acknowledged transfer proves only that the bytes arrived, not that the
+// converter runs them. It has this long to show up (it has restarted by then, the engine waited
+// for that).
 constexpr std::chrono::seconds kConfirmLimit{20};
 constexpr int kConfirmLookMs = 200;
 constexpr std::array<unsigned, DeviceList::kColumnCount> kColumnHeadings = {16000, 16001, 16002,
@@ -202,7 +210,7 @@ bool QarnTeskConverterConfigDlg::OnInitDialog() {
     }
     m_services.endpoint->Close();
     EmptyList();
-    m_services.endpoint->Open();
+    OpenEndpoint();
     m_pSelectionTimer->start();
 
     // Ascending by address, with its mark.
@@ -285,7 +293,7 @@ void QarnTeskConverterConfigDlg::SetCaptionsAndTitle() {
     setText(kIdFirmware, ResourceString(kTextFirmware));
     setText(kIdClose, ResourceString(kTextClose));
     setText(kIdWrite, ResourceString(kTextWrite));
-    setText(kIdCaption, ResourceString(kTextCaption));
+    ShowCaption();
     if (auto* title = qobject_cast<QLabel*>(Control(kIdTitle))) {
         m_titleFont = QFont(QStringLiteral("Verdana"), kTitlePointSize, QFont::Black);
         m_titleFont.setStyleStrategy(QFont::PreferAntialias);
@@ -401,7 +409,54 @@ void QarnTeskConverterConfigDlg::OnDiscoveryTimer() {
     if (tick == DiscoveryTick::Reopened || tick == DiscoveryTick::ReopenFailed) {
         // The rows went with the endpoint; what was still waiting belongs to them.
         m_feeder->Clear();
+        ShowPortState(tick == DiscoveryTick::Reopened);
     }
+}
+
+void QarnTeskConverterConfigDlg::OpenEndpoint() {
+    ShowPortState(m_services.endpoint->Open());
+}
+
+void QarnTeskConverterConfigDlg::ShowPortState(bool open) {
+    // Discovery tries again with every tick while the port is held; the note stays until then,
+    // so that an empty list is never left unexplained.
+    const bool wasHeld = m_bPortHeld;
+    m_bPortHeld = !open;
+    if (m_bPortHeld) {
+        const std::string holder = m_services.describePortHolder
+                                       ? m_services.describePortHolder(CUDPSocket::kConverterPort)
+                                       : std::string();
+        if (wasHeld && holder == m_portHolder)
+            return;
+        m_portHolder = holder;
+        if (IsWarningLogEnabled() && !wasHeld)
+            LogWarning("QarnTeskConverterConfigDlg: UDP port " +
+                       std::to_string(CUDPSocket::kConverterPort) + " is held by " +
+                       (holder.empty() ? std::string("another program") : holder));
+    } else if (!wasHeld) {
+        return;
+    }
+    ShowCaption();
+}
+
+QString QarnTeskConverterConfigDlg::PortNote() const {
+    if (!m_bPortHeld)
+        return {};
+    const QString port = QString::number(CUDPSocket::kConverterPort);
+    return m_portHolder.empty() ? FormatText(ResourceString(kTextPortHeld), {port})
+                                : FormatText(ResourceString(kTextPortHeldBy),
+                                             {port, QString::fromStdString(m_portHolder)});
+}
+
+void QarnTeskConverterConfigDlg::ShowCaption() {
+    auto* label = qobject_cast<QLabel*>(Control(kIdCaption));
+    if (label == nullptr)
+        return;
+    const QString note = PortNote();
+    label->setWordWrap(!note.isEmpty());
+    label->setStyleSheet(note.isEmpty() ? QString() : QStringLiteral("color: #ac3435;"));
+    label->setText(note.isEmpty() ? ResourceString(kTextCaption) : note);
+    label->setToolTip(note);
 }
 
 bool QarnTeskConverterConfigDlg::IsRowSelectedInList() const {
@@ -413,6 +468,9 @@ void QarnTeskConverterConfigDlg::OnSelectionTimer() {
     CollectEchoResults();
     if (IsRowSelectedInList() || m_bManualMode) {
         SetEditorVisible(true);
+        // Typing in the manual entry makes Write available without Enter.
+        if (m_bManualMode && !m_bBusy)
+            EnableControl(kIdWrite, IsManualEntryGiven(true));
         return;
     }
     // The selected row went (age-out, a write that moved the converter): nothing is selected.
@@ -464,7 +522,10 @@ void QarnTeskConverterConfigDlg::UpdateControls() {
     if (m_pInterfaceMenu != nullptr)
         m_pInterfaceMenu->setEnabled(free);
     // Writing needs a record the editor shows: a selected converter, or the manual entry.
-    EnableControl(kIdWrite, free && (m_bManualMode || (m_bSelected && m_bEditorFilled)));
+    // The manual entry only once a MAC address and an IP address have been given: the blank
+    // record would broadcast a write with a MAC and an address nobody chose.
+    EnableControl(kIdWrite, free && (m_bManualMode ? IsManualEntryGiven(true)
+                                                   : (m_bSelected && m_bEditorFilled)));
     if (m_bBusy) {
         EnableControl(kIdFirmware, false);
         return;
@@ -578,8 +639,55 @@ void QarnTeskConverterConfigDlg::OnEditorItemChanged(int code, COptionTreeItem* 
         PostMessage(
             FormatText(ResourceString(kTextAddressRefused), {QString::fromStdString(result.text)}),
             QMessageBox::Critical);
+    } else if (kind == EditItem::Mac && result.status == EditStatus::Stored &&
+               m_pCurrent == &m_manual) {
+        m_bManualMacGiven = true;
+        UpdateControls();
     } else if (kind == EditItem::Ip && result.status == EditStatus::Stored) {
-        EnableControl(kIdWrite, !m_bBusy);
+        UpdateControls();
+    }
+}
+
+bool QarnTeskConverterConfigDlg::IsManualEntryGiven(bool typed) const {
+    if (!m_bManualMode || !m_editor)
+        return false;
+    // The blank record's MAC is no converter's: only one the user gave counts.
+    bool mac = m_bManualMacGiven && m_manual.abyMac != kBlankRecordMac;
+    uint32_t ip = m_manual.dwIp;
+    if (!typed)
+        return mac && ip != 0;
+    // A row still being typed counts as it stands: clicking Write commits it first.
+    if (COptionTreeItemMaskedEdit* item = m_editor->MacItem();
+        item != nullptr && item->IsActivated()) {
+        LANconvDevice probe = m_manual;
+        mac =
+            ApplyMacInput(probe, item->GetInputText().toStdString()).status == EditStatus::Stored &&
+            probe.abyMac != kBlankRecordMac;
+    }
+    if (COptionTreeItemIPAddress* item = m_editor->IpItem();
+        item != nullptr && item->IsActivated()) {
+        uint32_t address = 0;
+        if (item->GetAddress(address) == 4)
+            ip = address;
+    }
+    return mac && ip != 0;
+}
+
+void QarnTeskConverterConfigDlg::CommitEditedRow() {
+    if (!m_editor)
+        return;
+    // Depth first through the rows; at most one is activated.
+    std::vector<COptionTreeItem*> pending = {m_editor->Tree()->GetRootItem()};
+    while (!pending.empty()) {
+        COptionTreeItem* item = pending.back();
+        pending.pop_back();
+        if (item->IsActivated()) {
+            item->Commit();
+            return;
+        }
+        for (COptionTreeItem* child = item->GetChild(); child != nullptr;
+             child = child->GetSibling())
+            pending.push_back(child);
     }
 }
 
@@ -630,6 +738,10 @@ void QarnTeskConverterConfigDlg::OnManualEntry() {
     SetEditorVisible(true);
     const std::string serial = m_pCurrent->strSerial;
     m_pCurrent = &m_manual;
+    // Each use starts afresh: a MAC or address typed for another converter earlier must not go
+    // out unseen with this one.
+    m_manual = MakeBlankRecord();
+    m_bManualMacGiven = false;
     EnterManualMode(m_manual, serial);
     m_listView->selectionModel()->clearSelection();
     if (QWidget* button = Control(kIdManualEntry))
@@ -646,6 +758,12 @@ bool QarnTeskConverterConfigDlg::IsLetterEditable() const {
 void QarnTeskConverterConfigDlg::OnWriteConfiguration() {
     if (m_bBusy)
         return;
+    // A row still being edited goes into the record first: what the editor shows is what is sent.
+    CommitEditedRow();
+    if (m_bManualMode && !IsManualEntryGiven(false)) {
+        UpdateControls();
+        return;
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_model->BeginBatch();
     const WriteResult result = m_writer.OnWriteConfiguration(*m_pCurrent, m_snapshot, m_bBusy);
@@ -743,18 +861,19 @@ void QarnTeskConverterConfigDlg::FinishFirmwareUpdate(const TransferResult& resu
         m_progress->repaint();
     }
     // Discovery resumes on an empty list; the window stays locked until the result is told.
-    m_services.endpoint->Open();
+    OpenEndpoint();
     m_bSelected = false;
     m_listView->selectionModel()->clearSelection();
     EmptyList();
     m_pDiscoveryTimer->start();
     m_pSelectionTimer->start();
-    if (result.verdict != TransferVerdict::Unconfirmed) {
-        TellFirmwareResult(result.verdict == TransferVerdict::Done);
+    if (result.verdict == TransferVerdict::Failed) {
+        TellFirmwareResult(FirmwareOutcome::Failed, 0);
         return;
     }
-    // The last acknowledgement never came, but the converter may well have taken the image: the
-    // firmware version it reports once it is listed again decides.
+    // Whether the last acknowledgement came or not, the firmware version the converter reports
+    // once it is listed again decides: one that kept its old firmware after a complete transfer
+    // has not been updated.
     m_updated = *m_pCurrent;
     m_confirmUntil = std::chrono::steady_clock::now() + kConfirmLimit;
     ConfirmByVersion();
@@ -764,21 +883,43 @@ void QarnTeskConverterConfigDlg::ConfirmByVersion() {
     const std::optional<size_t> row = m_list.FindRowByMac(m_updated.abyMac);
     const LANconvDevice* now = row ? m_list.GetRecord(*row) : nullptr;
     if (now != nullptr && now->bComplete && now->dwFirmwareVersion != 0) {
-        TellFirmwareResult(now->dwFirmwareVersion != m_updated.dwFirmwareVersion);
+        TellFirmwareResult(now->dwFirmwareVersion != m_updated.dwFirmwareVersion
+                               ? FirmwareOutcome::Updated
+                               : FirmwareOutcome::Unchanged,
+                           now->dwFirmwareVersion);
         return;
     }
     if (std::chrono::steady_clock::now() >= m_confirmUntil) {
-        TellFirmwareResult(false);
+        TellFirmwareResult(FirmwareOutcome::NotSeen, 0);
         return;
     }
     QTimer::singleShot(kConfirmLookMs, this, [this] { ConfirmByVersion(); });
 }
 
-void QarnTeskConverterConfigDlg::TellFirmwareResult(bool succeeded) {
-    if (succeeded)
-        ShowMessage(ResourceString(kTextUpdateDone), QMessageBox::Information);
-    else
+void QarnTeskConverterConfigDlg::TellFirmwareResult(FirmwareOutcome outcome, uint32_t seen) {
+    const QString version = QString::fromStdString(VersionText(seen));
+    switch (outcome) {
+    case FirmwareOutcome::Updated:
+        ShowMessage(FormatText(ResourceString(kTextUpdateDone), {version}),
+                    QMessageBox::Information);
+        break;
+    case FirmwareOutcome::Unchanged:
+        if (IsWarningLogEnabled())
+            LogWarning(
+                "QarnTeskConverterConfigDlg::ConfirmByVersion: " + IpToText(m_updated.dwSourceIp) +
+                " still reports firmware " + VersionText(seen));
+        ShowMessage(FormatText(ResourceString(kTextUpdateNotTaken), {version}),
+                    QMessageBox::Critical);
+        break;
+    case FirmwareOutcome::NotSeen:
+        ShowMessage(FormatText(ResourceString(kTextUpdateNotSeen),
+                               {QString::number(kConfirmLimit.count())}),
+                    QMessageBox::Critical);
+        break;
+    case FirmwareOutcome::Failed:
         ShowMessage(ResourceString(kTextUpdateFailed), QMessageBox::Critical);
+        break;
+    }
     m_bBusy = false;
     // Unlocked at once: waiting for the first answer would leave the window locked (and
     // impossible to close) when no converter answers any more.

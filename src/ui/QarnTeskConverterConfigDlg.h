@@ -118,6 +118,11 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     void OnListSelectionChanged(const QItemSelection& selected);
     void OnManualEntry();
     bool IsLetterEditable() const;
+    // The manual entry has a MAC address other than the blank record's and an IP address other
+    // than 0.0.0.0: committed, or with `typed` also as the row being edited stands.
+    bool IsManualEntryGiven(bool typed) const;
+    // Commits the row being edited, if any, as leaving it would.
+    void CommitEditedRow();
 
     // The write button.
     void OnWriteConfiguration();
@@ -138,6 +143,8 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     bool IsBusy() const { return m_bBusy; }
     bool IsSelected() const { return m_bSelected; }
     bool IsManualMode() const { return m_bManualMode; }
+    // The note above the list while another program holds the converter port; empty otherwise.
+    QString PortNote() const;
     uint32_t AvailableVersion() const { return m_dwAvailableVersion; }
     QMenu* GetLanguageMenu() const;
     InterfaceMenu* GetInterfaceMenu() const { return m_pInterfaceMenu; }
@@ -170,8 +177,15 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     // unconfirmed transfer once the converter reports its version), the window unlocked.
     void FinishFirmwareUpdate(const TransferResult& result);
     void ConfirmByVersion();
-    void TellFirmwareResult(bool succeeded);
+    // How an update ended: the converter reports a new version, still its old one, none within
+    // the time allowed, or the transfer itself failed.
+    enum class FirmwareOutcome { Updated, Unchanged, NotSeen, Failed };
+    void TellFirmwareResult(FirmwareOutcome outcome, uint32_t seenVersion);
     void EmptyList();
+    // Opens the endpoint and says in the caption above the list when the port is held.
+    void OpenEndpoint();
+    void ShowPortState(bool open);
+    void ShowCaption();
     // Makes a copy of the record of `row` the working record and fills the editor with it;
     // unless `again`, not when that converter is the one being edited already.
     void OpenRow(int row, bool again);
@@ -215,10 +229,13 @@ class QarnTeskConverterConfigDlg : public QDialog, public IMainDialog {
     LANconvDevice m_snapshot;
     LANconvDevice* m_pCurrent = &m_manual;
     bool m_bManualMode = false;
+    bool m_bManualMacGiven = false; // a MAC committed in this use of the manual entry
     bool m_bSelected = false;
 
     uint32_t m_dwAvailableVersion = 0;
     bool m_bBusy = false;
+    bool m_bPortHeld = false;
+    std::string m_portHolder;
 };
 
 } // namespace qarn

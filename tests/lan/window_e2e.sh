@@ -3,7 +3,8 @@
 # window lists the fleet (a converter without echo in red), a converter's settings are opened,
 # port 1 of one is changed and written (the simulator must receive exactly that write), a
 # converter's firmware is updated with the progress bar to the success message and comes back
-# with its new version, and a second start of the program ends at once and brings the window
+# with its new version, another takes the whole image but keeps its old firmware and the window
+# says the update did not take effect, naming the old version, and a second start of the program ends at once and brings the window
 # forward. qarn-window-tour drives the real window as a user would and checks each step.
 #
 #   window_e2e.sh TOUR PROGRAM SIMULATOR
@@ -51,7 +52,8 @@ cat >"$work/fleet.json" <<'JSON'
   "seed": 5,
   "defaults": { "delay_ms": [0, 300] },
   "converters": [
-    { "ip": "198.18.1.1", "kind": "extended" }, { "ip": "198.18.1.2", "kind": "standard" },
+    { "ip": "198.18.1.1", "kind": "extended", "version_after_update": "3.1.20.4" },
+    { "ip": "198.18.1.2", "kind": "standard" },
     { "ip": "198.18.1.3", "kind": "blocks" },   { "ip": "198.18.1.4", "kind": "extended" },
     { "ip": "198.18.1.5", "kind": "legacy" },   { "ip": "198.18.1.6", "kind": "extended" },
     { "ip": "198.18.1.7", "kind": "both" },     { "ip": "198.18.1.8", "kind": "other" }
@@ -81,6 +83,7 @@ mkdir -p "$shots"
     XDG_RUNTIME_DIR="$work/run" QARN_REGISTRY_ROOT="$work/registry" \
     "$tour" --screenshots "$shots" --expect 8 --deaf 198.18.1.6 --select 198.18.1.7 \
     --write 198.18.1.1 --sim-log "$work/sim.jsonl" --flash 198.18.1.4 \
+    --flash-stale 198.18.1.1 \
     --second-start "$program" --limit 40
 status=$?
 [ $status -eq 0 ] || echo "FAIL: the window tour failed (exit $status)" >&2

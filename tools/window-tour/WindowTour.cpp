@@ -33,6 +33,7 @@ namespace qarn {
 namespace {
 
 constexpr unsigned kTextUpdateDone = 3739;
+constexpr unsigned kTextUpdateNotTaken = 3741;
 constexpr int kWatchEveryMs = 100;
 // A second write would come at once after the first; the tour waits this long for one.
 constexpr int kSecondWriteWaitMs = 1500;
@@ -148,7 +149,8 @@ void WindowTour::Run() {
     const bool passed = WaitForList() &&
                         (!m_options.select || LookAtSettings(*m_options.select, "2-editor")) &&
                         (!m_options.write || WriteAPort(*m_options.write)) &&
-                        (!m_options.flash || UpdateFirmware(*m_options.flash)) &&
+                        (!m_options.flash || UpdateFirmware(*m_options.flash, false)) &&
+                        (!m_options.flashStale || UpdateFirmware(*m_options.flashStale, true)) &&
                         (!m_options.manual || LookAtManualEntry()) &&
                         (m_options.secondStart.isEmpty() || StartASecondTime());
     if (passed)
@@ -260,7 +262,7 @@ bool WindowTour::WriteAPort(uint32_t address) {
     return true;
 }
 
-bool WindowTour::UpdateFirmware(uint32_t address) {
+bool WindowTour::UpdateFirmware(uint32_t address, bool stale) {
     if (!ClickRow(address))
         return false;
     auto* button =
@@ -269,29 +271,40 @@ bool WindowTour::UpdateFirmware(uint32_t address) {
                  "no firmware update is offered for " + Ip(address)))
         return false;
     const uint32_t offered = m_window->AvailableVersion();
+    const uint32_t before = m_window->Working().dwFirmwareVersion;
     QTest::mouseClick(button, Qt::LeftButton);
     Say("firmware update of " + Ip(address) + " to " +
         QString::fromStdString(VersionText(offered)) + " started");
     CTextProgressCtrl* bar = m_window->ProgressBar();
     if (!WaitFor([&] { return bar->Percent() >= 30; }, "the progress bar did not move"))
         return false;
-    Shot("3-firmware-progress");
-    m_messageShot = QStringLiteral("4-firmware-done");
+    if (!stale)
+        Shot("3-firmware-progress");
+    m_messageShot =
+        stale ? QStringLiteral("7-firmware-not-taken") : QStringLiteral("4-firmware-done");
     m_messages.clear();
     const auto told = [&] { return !m_messages.isEmpty() && !m_window->IsBusy(); };
     if (!WaitFor(told, "the update did not end with a message"))
         return false;
-    if (m_messages.first() != ResourceString(kTextUpdateDone))
+    // The verdict comes from the version the converter reports afterwards, and names it.
+    const uint32_t expected = stale ? before : offered;
+    const QString message =
+        FormatText(ResourceString(stale ? kTextUpdateNotTaken : kTextUpdateDone),
+                   {QString::fromStdString(VersionText(expected))});
+    if (m_messages.first() != message)
         return Fail("the update ended with: " + m_messages.first());
     const auto relisted = [&] {
         const std::optional<size_t> row = m_window->List().FindRowBySource(address);
-        return row && m_window->List().GetRecord(*row)->dwFirmwareVersion == offered;
+        return row && m_window->List().GetRecord(*row)->dwFirmwareVersion == expected;
     };
-    if (!WaitFor(relisted, Ip(address) + " did not come back with its new firmware"))
+    if (!WaitFor(relisted, Ip(address) + " did not come back with firmware " +
+                               QString::fromStdString(VersionText(expected))))
         return false;
     Say(Ip(address) + " is listed again with firmware " +
-        QString::fromStdString(VersionText(offered)));
-    Shot("5-list-after-update");
+        QString::fromStdString(VersionText(expected)) +
+        (stale ? ", and the window said the update did not take effect" : ""));
+    if (!stale)
+        Shot("5-list-after-update");
     return true;
 }
 

@@ -36,6 +36,9 @@ struct TourOptions {
     std::optional<uint32_t> write;  // the converter whose port 1 becomes 5000 and is written
     QString simLog;                 // the simulator's --log file: the write must be there once
     std::optional<uint32_t> flash;  // the converter whose firmware is updated
+    // A converter that takes the whole image but keeps its old firmware: the update must be
+    // reported as not taken, naming the old version.
+    std::optional<uint32_t> flashStale;
     bool manual = false;            // open the entry by MAC address and look at it
     QString secondStart;            // the program to start a second time
     std::chrono::seconds limit{30}; // for each wait
@@ -56,7 +59,7 @@ class WindowTour : public QObject {
     bool WaitForList();
     bool LookAtSettings(uint32_t address, const QString& shot);
     bool WriteAPort(uint32_t address);
-    bool UpdateFirmware(uint32_t address);
+    bool UpdateFirmware(uint32_t address, bool stale);
     bool StartASecondTime();
     bool LookAtManualEntry();
 

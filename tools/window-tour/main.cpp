@@ -4,7 +4,8 @@
 // belongs on a simulated LAN only: run it through scripts/testlan exec.
 //
 //   qarn-window-tour [--screenshots DIR] [--prefix TEXT] [--language CODE] [--expect N]
-//                    [--deaf A] [--select A] [--write A --sim-log FILE] [--flash A]
+//                    [--deaf A] [--select A] [--write A --sim-log FILE] [--flash A] [--flash-stale
+//                    A]
 //                    [--manual yes] [--second-start PROGRAM] [--limit SECONDS]
 //
 // Exit status 0 when every step held, 1 otherwise (the failed step on standard error).
@@ -53,6 +54,8 @@ bool ParseOptions(const QStringList& arguments, qarn::TourOptions& options, QStr
             options.simLog = value;
         else if (name == "--flash")
             ok = Address(value, options.flash);
+        else if (name == "--flash-stale")
+            ok = Address(value, options.flashStale);
         else if (name == "--manual")
             options.manual = value == "yes";
         else if (name == "--second-start")

@@ -113,7 +113,7 @@ TEST_F(MainWindowTest, ManualEntryOffersTheMacAddressAndWritesByBroadcast) {
     EXPECT_TRUE(m_window->IsManualMode());
     EXPECT_TRUE(m_window->IsEditorShown());
     EXPECT_EQ(Rows(Editor()), "mac ip mask gateway");
-    EXPECT_EQ(Editor().MacItem()->GetWindowText(), QStringLiteral("00 00 00 00 00 00"));
+    EXPECT_EQ(Editor().MacItem()->GetWindowText(), QStringLiteral("00 20 4a 90 00 00"));
     EXPECT_TRUE(Editor().RootItem()->GetInfo().contains(QStringLiteral("Network settings")));
 
     ClickValue(Editor().MacItem());
@@ -137,6 +137,88 @@ TEST_F(MainWindowTest, ManualEntryOffersTheMacAddressAndWritesByBroadcast) {
     EXPECT_EQ(std::vector<uint8_t>(plain.begin() + 36, plain.begin() + 42),
               (std::vector<uint8_t>{0x00, 0x20, 0x4A, 0x90, 0x12, 0x34}));
     EXPECT_FALSE(m_window->IsManualMode()) << "a write ends the manual entry";
+}
+
+// The manual entry sends only what it shows, and only once a MAC address and an IP address have
+// been given: clicking Write at once sends nothing, and a second use starts from the blank record
+// again instead of sending the MAC typed the first time behind a row that shows another.
+TEST_F(MainWindowTest, ManualEntryWritesOnlyTheMacAndAddressItShows) {
+    m_echo.silent = {Ip(198, 18, 7, 7), Ip(198, 18, 7, 8)};
+    QAbstractButton* write = Button(QarnTeskConverterConfigDlg::kIdWrite);
+    const std::vector<uint8_t> blankMac = {0x00, 0x20, 0x4A, 0x90, 0x00, 0x00};
+    for (const int use : {1, 2}) {
+        SCOPED_TRACE(use);
+        Click(QarnTeskConverterConfigDlg::kIdManualEntry);
+        EXPECT_EQ(Editor().MacItem()->GetWindowText(), QStringLiteral("00 20 4a 90 00 00"));
+        EXPECT_EQ(std::vector<uint8_t>(m_window->Working().abyMac.begin(),
+                                       m_window->Working().abyMac.end()),
+                  blankMac)
+            << "the row shows what a write would send";
+        EXPECT_EQ(m_window->Working().dwIp, 0u);
+        EXPECT_FALSE(write->isEnabled());
+        m_window->OnWriteConfiguration(); // as a click that reached it anyway
+        EXPECT_TRUE(m_endpoint.sent.empty()) << "nothing to send before a MAC and address";
+
+        if (use == 1) {
+            // The blank record's MAC confirmed as it stands is no converter's: an address alone
+            // is not enough.
+            ClickValue(Editor().MacItem());
+            Press(Qt::Key_Return);
+            ClickValue(Editor().IpItem());
+            Type(QStringLiteral("198.18.7.7"));
+            Press(Qt::Key_Return);
+            Settle();
+            EXPECT_FALSE(write->isEnabled());
+            m_window->OnWriteConfiguration();
+            EXPECT_TRUE(m_endpoint.sent.empty());
+            // The MAC typed and Write clicked at once, without Enter.
+            ClickValue(Editor().MacItem());
+            Type(QStringLiteral("00204a901234"));
+        } else {
+            // A MAC alone is not enough; then the address typed and Write clicked at once.
+            ClickValue(Editor().MacItem());
+            Type(QStringLiteral("00204a905678"));
+            Press(Qt::Key_Return);
+            Settle();
+            EXPECT_FALSE(write->isEnabled());
+            ClickValue(Editor().IpItem());
+            Type(QStringLiteral("198.18.7.8"));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return write->isEnabled(); }, 5000));
+        Click(QarnTeskConverterConfigDlg::kIdWrite);
+        ASSERT_EQ(m_endpoint.sent.size(), 1u);
+        const std::vector<uint8_t> plain = Unscrambled(m_endpoint.sent[0].datagram);
+        ASSERT_EQ(plain.size(), 88u);
+        EXPECT_EQ(plain[1], 0x1C);
+        EXPECT_EQ(Get32(plain, 20), use == 1 ? Ip(198, 18, 7, 7) : Ip(198, 18, 7, 8));
+        EXPECT_EQ(std::vector<uint8_t>(plain.begin() + 36, plain.begin() + 42),
+                  use == 1 ? (std::vector<uint8_t>{0x00, 0x20, 0x4A, 0x90, 0x12, 0x34})
+                           : (std::vector<uint8_t>{0x00, 0x20, 0x4A, 0x90, 0x56, 0x78}));
+        m_endpoint.sent.clear();
+    }
+}
+
+// Enter commits the row being edited and never writes: Write is not the dialog's default button,
+// so a technician who confirms a value with Enter sends nothing until clicking Write.
+TEST_F(MainWindowTest, EnterCommitsTheRowAndNeverWrites) {
+    Converter(kFirstConverter, Extended(1));
+    ClickRow(0);
+    QAbstractButton* write = Button(QarnTeskConverterConfigDlg::kIdWrite);
+    ASSERT_TRUE(write->isEnabled());
+    ClickValue(Editor().Port1Item());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    Type(QStringLiteral("5000"));
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Return}) {
+        SCOPED_TRACE(key);
+        QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget()
+                                                               : m_window.get(),
+                        key);
+        Settle();
+    }
+    EXPECT_EQ(m_window->Working().wPort1, 5000) << "committed";
+    EXPECT_TRUE(m_endpoint.sent.empty()) << "Enter wrote the settings";
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_TRUE(write->isEnabled());
 }
 
 TEST_F(MainWindowTest, PortsAndAddressesFollowTheValueRulesWhileTyped) {

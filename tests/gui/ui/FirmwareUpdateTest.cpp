@@ -89,17 +89,20 @@ TEST_F(MainWindowTest, TheUpdateRunsOnItsOwnThreadWithTheWindowLocked) {
     EXPECT_FALSE(m_window->StartFirmwareUpdate(kImageIdSam4)) << "one update at a time";
 
     m_transfer.Release(TransferVerdict::Done);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_endpoint.open; }, 5000));
+    Settle();
+    EXPECT_EQ(m_window->ProgressBar()->DisplayText(), QString());
+    EXPECT_EQ(Model().rowCount(), 0) << "emptied; the converters come back with discovery";
+    EXPECT_TRUE(m_window->IsBusy()) << "locked until the converter reports its new version";
+
+    Converter(kFirstConverter, Extended(1, 3026211));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_window->IsBusy(); }, 5000));
     const std::vector<QString> messages = TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith(QStringLiteral("The firmware update is complete")));
-    EXPECT_EQ(m_window->ProgressBar()->DisplayText(), QString());
-    EXPECT_TRUE(m_endpoint.open);
-    EXPECT_EQ(Model().rowCount(), 0) << "emptied; the converters come back with discovery";
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("3.2.62.11"))) << messages[0].toStdString();
     EXPECT_TRUE(Button(QarnTeskConverterConfigDlg::kIdClose)->isEnabled());
     EXPECT_TRUE(List()->isEnabled());
-
-    Converter(kFirstConverter, Extended(1, 3026211));
     EXPECT_EQ(Cell(0, 3), QStringLiteral("3.2.62.11"));
     m_endpoint.sent.clear();
     for (int tick = 0; tick < 4; ++tick)
@@ -126,27 +129,43 @@ TEST_F(MainWindowTest, AFailedUpdateSaysItCanBeStartedAgain) {
     EXPECT_TRUE(Button(QarnTeskConverterConfigDlg::kIdClose)->isEnabled());
 }
 
-TEST_F(MainWindowTest, AnUnconfirmedUpdateIsDecidedByTheVersionTheConverterReportsAfterwards) {
-    for (const bool tookIt : {true, false}) {
-        SCOPED_TRACE(tookIt);
+// A transfer proves only that the bytes arrived: acknowledged or not, the version the converter
+// reports once listed again decides, and the message names it.
+TEST_F(MainWindowTest, AnUpdateIsDecidedByTheVersionTheConverterReportsAfterwards) {
+    struct Case {
+        const char* name;
+        TransferVerdict verdict;
+        bool tookIt;
+    };
+    for (const Case& c : {Case{"AcknowledgedAndTaken", TransferVerdict::Done, true},
+                          Case{"AcknowledgedButOldFirmware", TransferVerdict::Done, false},
+                          Case{"UnconfirmedAndTaken", TransferVerdict::Unconfirmed, true},
+                          Case{"UnconfirmedAndOldFirmware", TransferVerdict::Unconfirmed, false}}) {
+        SCOPED_TRACE(c.name);
         const uint32_t before = 3010000;
         Converter(kFirstConverter, Extended(1, before));
         ClickRow(0);
         Click(QarnTeskConverterConfigDlg::kIdFirmware);
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return m_transfer.WaitRunning(std::chrono::milliseconds(0)); }, 10000));
-        m_transfer.Release(TransferVerdict::Unconfirmed);
+        m_transfer.Release(c.verdict);
         ASSERT_TRUE(QTest::qWaitFor([&] { return m_endpoint.open; }, 5000));
         Settle();
         EXPECT_TRUE(m_window->IsBusy()) << "locked until the converter tells";
         EXPECT_TRUE(TakeMessages().empty());
 
-        Converter(kFirstConverter, Extended(1, tookIt ? 3026211 : before));
+        Converter(kFirstConverter, Extended(1, c.tookIt ? 3026211 : before));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !m_window->IsBusy(); }, 5000));
         const std::vector<QString> messages = TakeMessages();
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].startsWith(QStringLiteral("The firmware update is complete")),
-                  tookIt);
+                  c.tookIt)
+            << messages[0].toStdString();
+        EXPECT_EQ(messages[0].startsWith(QStringLiteral("The firmware update did not take effect")),
+                  !c.tookIt)
+            << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].contains(QString::fromLatin1(c.tookIt ? "3.2.62.11" : "3.1.0.0")))
+            << messages[0].toStdString();
         m_transfer.Reset();
     }
 }

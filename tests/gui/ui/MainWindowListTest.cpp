@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QMenu>
 
 namespace qarn::test {
@@ -250,6 +251,50 @@ TEST_F(MainWindowTest, QueuedAnswersAreTakenOnTheWindowsThreadWhenThePumpCalls) 
     ASSERT_TRUE(QTest::qWaitFor([&] { return Model().rowCount() == 200; }, 5000));
     EXPECT_EQ(Cell(0, 0), QStringLiteral("198.18.2.1"));
     EXPECT_EQ(Cell(199, 0), QStringLiteral("198.18.2.200"));
+}
+
+// Started while another program holds the converter port, the window says so above the empty
+// list, naming the holder where the system tells, and keeps trying: the note goes as soon as the
+// port is free and discovery starts.
+class PortHeldTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        m_endpoint.openSucceeds = false;
+        m_services.describePortHolder = [this](uint16_t port) {
+            m_askedPort = port;
+            return m_holder;
+        };
+        MainWindowTest::SetUp();
+    }
+    QString Caption() const {
+        return qobject_cast<QLabel*>(m_window->Control(QarnTeskConverterConfigDlg::kIdCaption))
+            ->text();
+    }
+    std::string m_holder = "nc, process 4711";
+    uint16_t m_askedPort = 0;
+};
+
+TEST_F(PortHeldTest, TheWindowSaysWhoHoldsThePortUntilItIsFree) {
+    EXPECT_EQ(m_askedPort, 58009);
+    EXPECT_EQ(Caption(), m_window->PortNote());
+    EXPECT_TRUE(Caption().contains(QStringLiteral("UDP port 58009"))) << Caption().toStdString();
+    EXPECT_TRUE(Caption().contains(QStringLiteral("nc, process 4711"))) << Caption().toStdString();
+
+    // The holder goes, and the system no longer tells who held it: still held, without a name.
+    m_holder.clear();
+    m_window->OnDiscoveryTimer();
+    EXPECT_TRUE(Caption().contains(QStringLiteral("UDP port 58009")));
+    EXPECT_FALSE(Caption().contains(QStringLiteral("process")));
+
+    m_endpoint.openSucceeds = true;
+    m_window->OnDiscoveryTimer();
+    EXPECT_TRUE(m_endpoint.open);
+    EXPECT_TRUE(m_window->PortNote().isEmpty());
+    EXPECT_EQ(Caption(), QStringLiteral("Converters found on the network"));
+    m_endpoint.sent.clear();
+    for (int tick = 0; tick < 4; ++tick)
+        m_window->OnDiscoveryTimer();
+    EXPECT_FALSE(m_endpoint.sent.empty()) << "discovery runs once the port is free";
 }
 
 } // namespace
