@@ -283,6 +283,18 @@ bool CSharedQueue::TakeLock() {
                 return true;
             }
             if (std::chrono::steady_clock::now() >= deadline) {
+                // The creator reads for every user of the block: a writer that keeps the lock
+                // past the limit (hung or hostile) must not stop it for good. What it left
+                // half-done, the ring's checks find and clear.
+                if (m_creator &&
+                    word.compare_exchange_strong(holder, m_lockToken, std::memory_order_acquire,
+                                                 std::memory_order_relaxed)) {
+                    if (IsWarningLogEnabled())
+                        LogWarning(FormatText("CSharedQueue::Lock: ID:'%s' cleared the lock of "
+                                              "%u, held for more than %d ms",
+                                              m_name.c_str(), holder, kLockLimitMs));
+                    return true;
+                }
                 if (IsErrorLogEnabled())
                     LogError(FormatText("CSharedQueue::Lock: ID:'%s' held by %u for more than "
                                         "%d ms",
