@@ -2,6 +2,7 @@
 
 #include "firmware/FirmwareBlockLayout.h"
 #include "firmware/UdpFirmwareTransport.h"
+#include "ipc/CqarnCommunicationClient3.h"
 #include "protocol/ConverterText.h"
 
 namespace qarn::cli {
@@ -84,10 +85,17 @@ bool PlanFlash(const LANconvDevice& record, const FirmwareModule* module, FlashP
 }
 
 std::string TransferFailureReason(const std::string& target, const TransferOutcome& outcome) {
-    if (!outcome.started && outcome.viaService)
+    if (!outcome.started && outcome.viaService) {
+        const std::string problem = DescribeServiceProblem(CqarnCommunicationClient3::kServiceId);
+        if (!problem.empty())
+            return "the transfer to " + target +
+                   " could not begin: the local communication service (qarn-comm-service) cannot "
+                   "be reached: " +
+                   problem;
         return "the transfer to " + target +
                " could not begin: the local communication service (qarn-comm-service) is not "
                "running for this user";
+    }
     if (!outcome.started)
         return "the transfer to " + target + " could not begin: UDP port " +
                std::to_string(UdpFirmwareTransport::kPort) +

@@ -41,10 +41,13 @@ bool CCommService::Start(std::string* why) {
     if (!m_queue.Create(m_options.queueId, &m_requests, m_options.blockSize, m_options.group,
                         kQueuePollMs)) {
         const int error = errno;
-        if (why != nullptr)
+        if (why != nullptr) {
             *why = "cannot create the shared queue '" + m_options.queueId + "' (" +
                    CSharedQueue::SegmentName("Global\\" + m_options.queueId) +
                    "): " + SystemErrorText(error);
+            if (!m_queue.GetProblem().empty())
+                *why += " (" + m_queue.GetProblem() + ")";
+        }
         return false;
     }
     m_nextProbeMs = NowMs() + kProbeIntervalMs;

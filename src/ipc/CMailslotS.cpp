@@ -110,10 +110,11 @@ bool CMailslotS::TimeoutThread() {
     std::vector<uint8_t> bytes;
     for (int i = 0; i < kRecordsPerStep && !IsStopRequested(); ++i) {
         if (!CSharedQueue::Read(bytes)) {
+            // A lock that could not be had this time is no reason to stop reading for everyone.
             if (IsErrorLogEnabled())
                 LogError(FormatText("CMailslotS::TimeoutThread: ID:'%s' CSharedQueue::Read:Error",
                                     m_id.c_str()));
-            return false;
+            return CSharedQueue::IsOpen();
         }
         if (bytes.empty())
             break;

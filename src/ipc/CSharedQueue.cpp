@@ -60,8 +60,13 @@ bool SameObject(int fd, const std::string& segment) {
 
 } // namespace
 
+std::string CSharedQueue::SegmentName(std::string_view name, uid_t owner) {
+    const std::string prefix = "qarn-queue-" + std::to_string(owner) + "-";
+    return "/" + platform::RuntimeEntryName(prefix, name, "", NAME_MAX);
+}
+
 std::string CSharedQueue::SegmentName(std::string_view name) {
-    return "/" + platform::RuntimeEntryName("qarn-queue-", name, "", NAME_MAX);
+    return SegmentName(name, geteuid());
 }
 
 CSharedQueue::CSharedQueue() = default;
@@ -92,6 +97,7 @@ bool CSharedQueue::Open(bool creator, const std::string& id, uint32_t blockSize)
     m_name = kGlobalPrefix + id;
     m_segment = SegmentName(m_name);
     m_creator = creator;
+    m_problem.clear();
     const bool opened = creator ? OpenCreating(blockSize) : OpenJoining();
     if (!opened) {
         const int error = errno;
@@ -122,6 +128,9 @@ int CSharedQueue::CreateSegment(const std::string& segment) {
         const bool alive = CreatorHoldsBlock(old);
         close(old);
         if (!ours || alive) {
+            m_problem = platform::kSharedMemoryFolder + segment +
+                        " already exists and belongs to " + platform::DescribeUser(info.st_uid) +
+                        (ours ? ", whose process still has it open" : "");
             errno = EEXIST;
             return -1;
         }
@@ -170,7 +179,14 @@ bool CSharedQueue::OpenCreating(uint32_t blockSize) {
 }
 
 bool CSharedQueue::OpenJoining() {
-    const int fd = shm_open(m_segment.c_str(), O_RDWR | O_CLOEXEC, 0);
+    int fd = shm_open(m_segment.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0 && errno == ENOENT && geteuid() != 0) {
+        // A service of root that serves a group of users.
+        m_segment = SegmentName(m_name, 0);
+        fd = shm_open(m_segment.c_str(), O_RDWR | O_CLOEXEC, 0);
+        if (fd < 0 && errno == ENOENT)
+            m_segment = SegmentName(m_name);
+    }
     if (fd < 0) {
         LogOpenError("OpenFileMapping");
         return false;
@@ -180,6 +196,9 @@ bool CSharedQueue::OpenJoining() {
     if (usable && (!S_ISREG(info.st_mode) || (info.st_uid != geteuid() && info.st_uid != 0) ||
                    (info.st_mode & 0007) != 0)) {
         errno = EACCES; // not ours, or open to every user: anyone may rewrite it under us
+        m_problem = platform::kSharedMemoryFolder + m_segment + " belongs to " +
+                    platform::DescribeUser(info.st_uid) +
+                    ((info.st_mode & 0007) != 0 ? " and is open to every user" : "");
         usable = false;
     } else if (usable && (info.st_size < static_cast<off_t>(SharedRing::kHeaderSize + 4) ||
                           info.st_size > static_cast<off_t>(kMaximumBlockSize))) {
@@ -283,6 +302,18 @@ bool CSharedQueue::TakeLock() {
                 return true;
             }
             if (std::chrono::steady_clock::now() >= deadline) {
+                // The creator reads for every user of the block: a writer that keeps the lock
+                // past the limit (hung or hostile) must not stop it for good. What it left
+                // half-done, the ring's checks find and clear.
+                if (m_creator &&
+                    word.compare_exchange_strong(holder, m_lockToken, std::memory_order_acquire,
+                                                 std::memory_order_relaxed)) {
+                    if (IsWarningLogEnabled())
+                        LogWarning(FormatText("CSharedQueue::Lock: ID:'%s' cleared the lock of "
+                                              "%u, held for more than %d ms",
+                                              m_name.c_str(), holder, kLockLimitMs));
+                    return true;
+                }
                 if (IsErrorLogEnabled())
                     LogError(FormatText("CSharedQueue::Lock: ID:'%s' held by %u for more than "
                                         "%d ms",

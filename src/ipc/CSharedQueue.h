@@ -72,9 +72,16 @@ class CSharedQueue {
     const std::string& GetQueueName() const { return m_name; }
     uint32_t GetCapacity() const { return m_capacity; }
 
-    // The shared-memory object that stands for a queue name: "Global\qarnCS" ->
-    // "/qarn-queue-Global\qarnCS"; '/', '%' and control bytes are escaped, long names hashed.
+    // The shared-memory object that stands for a queue name of the user `owner`: ("Global\qarnCS",
+    // 1000) -> "/qarn-queue-1000-Global\qarnCS"; '/', '%' and control bytes are escaped, long names
+    // hashed. The owner is part of the name so that one user's queue never stands in the way of
+    // another's; an opener looks for its own user's queue first, then root's.
+    static std::string SegmentName(std::string_view name, uid_t owner);
     static std::string SegmentName(std::string_view name);
+
+    // Why the last Open failed, in words, when it was more than the system error: the object that
+    // stands in the queue's place and who owns it. Empty otherwise.
+    const std::string& GetProblem() const { return m_problem; }
 
   private:
     bool OpenCreating(uint32_t blockSize);
@@ -97,6 +104,7 @@ class CSharedQueue {
     size_t m_mappedSize = 0;
     uint32_t m_capacity = 0; // learned at Open; never re-read from the block
     std::optional<gid_t> m_group;
+    std::string m_problem;
     std::atomic<bool> m_open{false};
 };
 

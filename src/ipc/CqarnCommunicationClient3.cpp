@@ -1,5 +1,7 @@
 #include "ipc/CqarnCommunicationClient3.h"
 
+#include "ipc/CSharedQueue.h"
+#include "ipc/MailslotFolder.h"
 #include "platform/TextCodec.h"
 #include "protocol/ConverterText.h"
 
@@ -22,6 +24,16 @@ CqarnCommunicationClient3::~CqarnCommunicationClient3() {
 
 std::string CqarnCommunicationClient3::AnswerSlotId(uint32_t address) {
     return "QCS_" + IpToText(address) + "_" + std::to_string(kPeerPort);
+}
+
+std::string DescribeServiceProblem(const std::string& serviceId) {
+    std::string problem;
+    if (!MailslotFolder(&problem))
+        return problem;
+    CSharedQueue queue;
+    if (!queue.Open(false, serviceId, 0))
+        return queue.GetProblem();
+    return {};
 }
 
 bool CqarnCommunicationClient3::Open(CMsgQueue* queue, uint32_t address, uint32_t limit) {

@@ -13,6 +13,12 @@
 
 namespace qarn {
 
+// Why a client of this user cannot reach the communication service of queue `serviceId`, when
+// something is in the way that the user should hear of: the mailslot folder or the queue's name
+// taken by another user ("/tmp/qarn-1000 belongs to mallory (uid 1001), not to this user"). Empty
+// when nothing but a service that is not running explains it.
+std::string DescribeServiceProblem(const std::string& serviceId);
+
 // A connection to the local communication service, so that a firmware transfer reaches its
 // converter through the service instead of an endpoint of its own. The client receives through
 // its own mailslot "QCS_<address>_58004" (it is that mailslot) and sends records into the

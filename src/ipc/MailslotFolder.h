@@ -13,7 +13,7 @@ namespace qarn {
 // of root that other users cannot write.
 //
 // Empty optional, with errno set, when the folder cannot be made or is not safe.
-std::optional<std::string> MailslotFolder();
+std::optional<std::string> MailslotFolder(std::string* problem = nullptr);
 
 // The socket path of mailslot `id` in `folder`; the id is escaped into one file name that fits a
 // socket address. "QCS_192.168.1.20_58004" -> "<folder>/QCS_192.168.1.20_58004.slot". Empty when

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace qarn::platform {
 
@@ -12,7 +13,20 @@ namespace qarn::platform {
 // "/tmp/qarn-<uid>". Made with mode 0700 when missing. Empty optional (errno set) when it cannot be
 // made or is not safe to use: not a real folder (a symbolic link counts as not), owned by someone
 // else, or open to group or others (EPERM for the last three).
-std::optional<std::string> UserRuntimeDirectory();
+// With `problem`, a failure is also told in words that name the folder and, when it is in the
+// way, its owner: "/tmp/qarn-1000 belongs to mallory (uid 1001), not to this user".
+std::optional<std::string> UserRuntimeDirectory(std::string* problem = nullptr);
+
+// Accepts `path` as a folder for this user's private files: a real folder (not a link) of this
+// user that gives nothing to group or others. Else false, errno EPERM (or lstat's), and the
+// reason in `problem` when given.
+bool IsPrivateFolder(const std::string& path, std::string* problem = nullptr);
+
+// A user for messages: "mallory (uid 1001)", or "uid 1001" when the name is not known.
+std::string DescribeUser(uid_t uid);
+
+// Where the system shows its named shared-memory objects, for messages about them.
+inline const std::string kSharedMemoryFolder = "/dev/shm";
 
 // A file name made of `prefix`, `name` and `suffix` that is safe as one entry of a folder and at
 // most `maxLength` bytes long. In `name`, '/', '%' and control bytes are written as %XX so that

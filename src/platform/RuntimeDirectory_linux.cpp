@@ -4,8 +4,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qarn::platform {
 
@@ -29,17 +32,13 @@ std::optional<std::string> SessionRuntimeBase() {
 // Makes `path` (mode 0700) unless it exists, then accepts it only as a real folder of this user
 // that nobody else may enter: in a shared /tmp another user may have made it first to catch our
 // locks and sockets.
-bool EnsurePrivateFolder(const std::string& path) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0)
-        return false;
-    if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
-        errno = EPERM;
+bool EnsurePrivateFolder(const std::string& path, std::string* problem) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (problem != nullptr)
+            *problem = "cannot make " + path + ": " + std::strerror(errno);
         return false;
     }
-    return true;
+    return IsPrivateFolder(path, problem);
 }
 
 std::string Escape(std::string_view name) {
@@ -59,13 +58,46 @@ std::string Escape(std::string_view name) {
 
 } // namespace
 
-std::optional<std::string> UserRuntimeDirectory() {
+std::string DescribeUser(uid_t uid) {
+    const std::string number = "uid " + std::to_string(uid);
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr)
+        return std::string(found->pw_name) + " (" + number + ")";
+    return number;
+}
+
+bool IsPrivateFolder(const std::string& path, std::string* problem) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        if (problem != nullptr)
+            *problem = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string why;
+    if (info.st_uid != geteuid())
+        why = path + " belongs to " + DescribeUser(info.st_uid) + ", not to this user";
+    else if (!S_ISDIR(info.st_mode))
+        why = path + " is not a folder";
+    else if ((info.st_mode & 077) != 0)
+        why = path + " is open to other users";
+    if (why.empty())
+        return true;
+    if (problem != nullptr)
+        *problem = why;
+    errno = EPERM;
+    return false;
+}
+
+std::optional<std::string> UserRuntimeDirectory(std::string* problem) {
     std::string folder;
     if (auto base = SessionRuntimeBase())
         folder = *base + "/qarn";
     else
         folder = "/tmp/qarn-" + std::to_string(geteuid());
-    if (!EnsurePrivateFolder(folder))
+    if (!EnsurePrivateFolder(folder, problem))
         return std::nullopt;
     return folder;
 }

@@ -335,16 +335,26 @@ TEST(CSharedQueueTest, LockOfAVanishedHolderIsTakenOverAndALiveOneTimesOut) {
         _exit(0);
     }
     raw.Put(0, static_cast<uint32_t>(live));
+    CSharedQueue opener;
+    ASSERT_TRUE(opener.Open(false, id, 0));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(queue.Write(Pattern(4, 2)));
+    EXPECT_FALSE(opener.Write(Pattern(4, 2)));
     EXPECT_GE(std::chrono::steady_clock::now() - start,
               std::chrono::milliseconds(CSharedQueue::kLockLimitMs));
-    kill(live, SIGKILL);
-    waitpid(live, nullptr, 0);
     EXPECT_EQ(raw.Get(20), 8u);
     EXPECT_EQ(test::CountOf(log.Text(), "took over the lock"), 1u) << log.Text();
     EXPECT_EQ(test::CountOf(log.Text(), "CSharedQueue::Lock: ID:'Global\\" + id + "' held by"), 1u)
         << log.Text();
+
+    // The creator reads for every user: a live holder past the limit does not stop it for good.
+    Bytes out;
+    EXPECT_TRUE(queue.Read(out));
+    EXPECT_EQ(out, Pattern(4, 1));
+    EXPECT_EQ(raw.Get(0), 0u);
+    EXPECT_EQ(test::CountOf(log.Text(), "cleared the lock of " + std::to_string(live)), 1u)
+        << log.Text();
+    kill(live, SIGKILL);
+    waitpid(live, nullptr, 0);
 }
 
 } // namespace
