@@ -1,6 +1,10 @@
 #pragma once
 
+#include "platform/Event.h"
+
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // One ICMP echo request per call with its own time-out and time-to-live, and its outcome in the
 // status numbers that configuration code and log lines use (0 success, 11xxx failures).
@@ -91,6 +95,63 @@ class IcmpEcho {
     int m_fd = -1;
     int m_openError = 0;
     IcmpSocketKind m_kind = IcmpSocketKind::Datagram;
+};
+
+// What one read from a probe socket brought: an echo reply or an ICMP error quoting a probe.
+struct IcmpAnswer {
+    uint32_t from = 0;            // network order: who sent it (the target, or a router)
+    uint32_t target = 0;          // network order: where the answered probe went
+    uint16_t identifier = 0;      // of the answered probe
+    uint16_t sequence = 0;        // of the answered probe
+    uint32_t status = kIpSuccess; // kIpSuccess for an echo reply, else a failure status above
+    bool local = false;           // refused by this host itself: nothing will answer that probe
+};
+
+enum class ProbeSend {
+    Sent,
+    Refused, // the system will not send it (no route, a time-to-live it refuses)
+    Busy,    // the socket's buffer is full: send it again a little later
+};
+
+// One socket for any number of echo requests in flight at once, for a caller that keeps its own
+// table of what it sent. Nothing here waits: Send hands one request to the system, WaitHandle is
+// what to wait on (readable when answers may be there), and ReadAnswers collects what has come.
+// A system whose echo service completes requests itself would signal that handle on completion
+// and hand the completed ones out of ReadAnswers the same way.
+//
+// Same socket choice as IcmpEcho. On a datagram socket the system sets the identifier (known
+// after the first Send) and delivers only replies that carry it; on a raw socket the identifier
+// is chosen at open, spread by the process id, and replies for others are dropped here.
+// One thread at a time.
+class IcmpProbeSocket {
+  public:
+    explicit IcmpProbeSocket(uint8_t ttl);
+    ~IcmpProbeSocket();
+    IcmpProbeSocket(const IcmpProbeSocket&) = delete;
+    IcmpProbeSocket& operator=(const IcmpProbeSocket&) = delete;
+
+    bool IsValid() const { return m_fd >= 0; }
+    int OpenError() const { return m_openError; }
+    IcmpSocketKind Kind() const { return m_kind; }
+    // The identifier the probes carry; 0 on a datagram socket before its first Send.
+    uint16_t Identifier() const { return m_identifier; }
+
+    ProbeSend Send(uint32_t address, uint16_t sequence);
+    // For poll/select: readable (or in error) when ReadAnswers may find something.
+    int WaitHandle() const { return m_fd; }
+    // Appends up to `limit` answers that are there now; returns how many it appended.
+    size_t ReadAnswers(std::vector<IcmpAnswer>& out, size_t limit);
+    // Waits up to `timeoutMs` for answers (First) or for `wake` to be set (Second, consumed);
+    // Timeout, or Failed when the socket is not valid.
+    WaitResult WaitForAnswers(Event& wake, int32_t timeoutMs);
+
+  private:
+    bool ReadOne(IcmpAnswer* answer, bool* more);
+
+    int m_fd = -1;
+    int m_openError = 0;
+    IcmpSocketKind m_kind = IcmpSocketKind::Datagram;
+    uint16_t m_identifier = 0;
 };
 
 } // namespace qarn::platform

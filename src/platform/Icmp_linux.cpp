@@ -327,4 +327,212 @@ bool IcmpEcho::ReadRaw(const Request& request, IcmpEchoReply* reply) {
     return true;
 }
 
+IcmpProbeSocket::IcmpProbeSocket(uint8_t ttl) {
+    const int hops = ttl;
+    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+    if (m_fd >= 0) {
+        const int on = 1;
+        if (setsockopt(m_fd, SOL_IP, IP_RECVERR, &on, sizeof on) == 0 &&
+            setsockopt(m_fd, SOL_IP, IP_TTL, &hops, sizeof hops) == 0)
+            return;
+        close(m_fd);
+    }
+    m_fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+    if (m_fd < 0) {
+        m_openError = errno;
+        return;
+    }
+    m_kind = IcmpSocketKind::Raw;
+    if (setsockopt(m_fd, SOL_IP, IP_TTL, &hops, sizeof hops) != 0) {
+        m_openError = errno;
+        close(m_fd);
+        m_fd = -1;
+        return;
+    }
+    icmp_filter filter{};
+    filter.data =
+        ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH) |
+          (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
+    (void)setsockopt(m_fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    m_identifier = RawIdentifier(g_requestCount.fetch_add(1));
+    // Replies to a burst of probes arrive in a burst; the default buffer holds a few hundred.
+    const int buffer = 4 << 20;
+    (void)setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+}
+
+IcmpProbeSocket::~IcmpProbeSocket() {
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+ProbeSend IcmpProbeSocket::Send(uint32_t address, uint16_t sequence) {
+    if (m_fd < 0)
+        return ProbeSend::Refused;
+    uint8_t message[kIcmpHeaderSize] = {ICMP_ECHO, 0, 0, 0, 0, 0, 0, 0};
+    PutBe16(message + 4, m_identifier);
+    PutBe16(message + 6, sequence);
+    if (m_kind == IcmpSocketKind::Raw)
+        PutBe16(message + 2, InternetChecksum(message, sizeof message));
+    const sockaddr_in to = SocketAddress(address);
+    ssize_t sent = -1;
+    do {
+        sent = sendto(m_fd, message, sizeof message, MSG_DONTWAIT,
+                      reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))
+        return ProbeSend::Busy;
+    if (sent != static_cast<ssize_t>(sizeof message))
+        return ProbeSend::Refused;
+    if (m_kind == IcmpSocketKind::Datagram && m_identifier == 0) {
+        sockaddr_in bound{};
+        socklen_t size = sizeof bound;
+        if (getsockname(m_fd, reinterpret_cast<sockaddr*>(&bound), &size) == 0)
+            m_identifier = ntohs(bound.sin_port);
+    }
+    return ProbeSend::Sent;
+}
+
+size_t IcmpProbeSocket::ReadAnswers(std::vector<IcmpAnswer>& out, size_t limit) {
+    size_t appended = 0;
+    bool more = true;
+    // Skipped messages count too, so that a stream of others' traffic cannot hold the caller.
+    for (size_t reads = 0; more && appended < limit && reads < 4 * limit + 4; ++reads) {
+        IcmpAnswer answer;
+        if (ReadOne(&answer, &more)) {
+            out.push_back(answer);
+            ++appended;
+        }
+    }
+    return appended;
+}
+
+bool IcmpProbeSocket::ReadOne(IcmpAnswer* answer, bool* more) {
+    if (m_fd < 0) {
+        *more = false;
+        return false;
+    }
+    if (m_kind == IcmpSocketKind::Datagram) {
+        uint8_t quote[64];
+        alignas(cmsghdr) uint8_t control[512];
+        sockaddr_in original{};
+        iovec part{quote, sizeof quote};
+        msghdr message{};
+        message.msg_name = &original;
+        message.msg_namelen = sizeof original;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t size = recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (size >= 0) {
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR ||
+                    c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
+                    continue;
+                sock_extended_err error{};
+                std::memcpy(&error, CMSG_DATA(c), sizeof error);
+                if (static_cast<size_t>(size) < kIcmpHeaderSize || quote[0] != ICMP_ECHO)
+                    return false;
+                if (error.ee_origin == SO_EE_ORIGIN_ICMP && error.ee_type == ICMP_REDIRECT)
+                    return false;
+                answer->target = original.sin_addr.s_addr;
+                answer->identifier = m_identifier;
+                answer->sequence = ReadBe16(quote + 6);
+                if (error.ee_origin != SO_EE_ORIGIN_ICMP) {
+                    answer->local = true;
+                    answer->status = kIpGeneralFailure;
+                    return true;
+                }
+                sockaddr_in offender{};
+                if (c->cmsg_len >= CMSG_LEN(sizeof error + sizeof offender))
+                    std::memcpy(&offender, CMSG_DATA(c) + sizeof error, sizeof offender);
+                answer->from = offender.sin_addr.s_addr;
+                answer->status = IcmpErrorStatus(error.ee_type, error.ee_code);
+                return true;
+            }
+            return false;
+        }
+        uint8_t reply[kReceiveSize];
+        sockaddr_in from{};
+        socklen_t fromSize = sizeof from;
+        const ssize_t got = recvfrom(m_fd, reply, sizeof reply, MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&from), &fromSize);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                *more = false;
+            } else {
+                int ignored = 0;
+                socklen_t length = sizeof ignored;
+                (void)getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &ignored, &length);
+            }
+            return false;
+        }
+        if (got < static_cast<ssize_t>(kIcmpHeaderSize) || reply[0] != ICMP_ECHOREPLY)
+            return false;
+        answer->from = from.sin_addr.s_addr;
+        answer->target = answer->from;
+        answer->identifier = ReadBe16(reply + 4);
+        answer->sequence = ReadBe16(reply + 6);
+        answer->status = kIpSuccess;
+        return true;
+    }
+    uint8_t packet[kReceiveSize];
+    const ssize_t received = recv(m_fd, packet, sizeof packet, MSG_DONTWAIT);
+    if (received < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            *more = false;
+        return false;
+    }
+    const size_t size = static_cast<size_t>(received);
+    if (size < kIpHeaderMinSize + kIcmpHeaderSize)
+        return false;
+    const size_t ipSize = static_cast<size_t>(packet[0] & 0x0F) * 4;
+    if (ipSize < kIpHeaderMinSize || size < ipSize + kIcmpHeaderSize)
+        return false;
+    const uint8_t* icmp = packet + ipSize;
+    const size_t icmpSize = size - ipSize;
+    const uint8_t type = icmp[0];
+    answer->from = ReadAddress(packet + 12);
+    if (type == ICMP_ECHOREPLY) {
+        if (ReadBe16(icmp + 4) != m_identifier || InternetChecksum(icmp, icmpSize) != 0)
+            return false;
+        answer->target = answer->from;
+        answer->identifier = m_identifier;
+        answer->sequence = ReadBe16(icmp + 6);
+        answer->status = kIpSuccess;
+        return true;
+    }
+    if (type != ICMP_DEST_UNREACH && type != ICMP_SOURCE_QUENCH && type != ICMP_TIME_EXCEEDED &&
+        type != ICMP_PARAMETERPROB)
+        return false;
+    const uint8_t* quote = icmp + kIcmpHeaderSize;
+    const size_t quoteSize = icmpSize - kIcmpHeaderSize;
+    if (quoteSize < kIpHeaderMinSize)
+        return false;
+    const size_t quotedIp = static_cast<size_t>(quote[0] & 0x0F) * 4;
+    if (quotedIp < kIpHeaderMinSize || quoteSize < quotedIp + kIcmpHeaderSize ||
+        quote[9] != kProtocolIcmp || quote[quotedIp] != ICMP_ECHO ||
+        ReadBe16(quote + quotedIp + 4) != m_identifier)
+        return false;
+    answer->target = ReadAddress(quote + 16);
+    answer->identifier = m_identifier;
+    answer->sequence = ReadBe16(quote + quotedIp + 6);
+    answer->status = IcmpErrorStatus(type, icmp[1]);
+    return true;
+}
+
+WaitResult IcmpProbeSocket::WaitForAnswers(Event& wake, int32_t timeoutMs) {
+    if (m_fd < 0)
+        return WaitResult::Failed;
+    pollfd ready[2] = {{m_fd, POLLIN, 0}, {wake.FileDescriptor(), POLLIN, 0}};
+    const int count = poll(ready, wake.IsValid() ? 2 : 1, timeoutMs < 0 ? -1 : timeoutMs);
+    if (count < 0)
+        return errno == EINTR ? WaitResult::Timeout : WaitResult::Failed;
+    if (count == 0)
+        return WaitResult::Timeout;
+    if (ready[1].revents != 0 && wake.Wait(0) == WaitResult::First && ready[0].revents == 0)
+        return WaitResult::Second;
+    return ready[0].revents != 0 ? WaitResult::First : WaitResult::Timeout;
+}
+
 } // namespace qarn::platform
