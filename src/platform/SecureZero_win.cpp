@@ -1,0 +1,11 @@
+#include "platform/SecureZero.h"
+
+#include <windows.h>
+
+namespace qarn::platform {
+
+void SecureZero(void* buffer, size_t size) {
+    SecureZeroMemory(buffer, size);
+}
+
+} // namespace qarn::platform
