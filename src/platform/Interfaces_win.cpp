@@ -1,9 +1,7 @@
 #include "platform/Interfaces.h"
 #include "platform/WinText.h"
+#include "platform/WindowsApi.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-// After winsock2.h, which it needs.
 #include <iphlpapi.h>
 #include <new>
 #include <vector>

@@ -1,8 +1,7 @@
 #include "platform/NameLookup.h"
+#include "platform/WindowsApi.h"
 
 #include <cstring>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 namespace qarn::platform {
 

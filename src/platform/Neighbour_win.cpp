@@ -1,8 +1,6 @@
 #include "platform/Neighbour.h"
+#include "platform/WindowsApi.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-// After winsock2.h, which they need.
 #include <algorithm>
 #include <iphlpapi.h>
 #include <netioapi.h>

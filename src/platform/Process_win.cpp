@@ -1,9 +1,9 @@
 #include "platform/Process.h"
 #include "platform/WinText.h"
+#include "platform/WindowsApi.h"
 
 #include <atomic>
 #include <string>
-#include <windows.h>
 
 namespace qarn::platform {
 
@@ -12,7 +12,7 @@ std::optional<std::string> GetModuleFileName() {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n =
-            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0)
             return std::nullopt;
         if (n < buffer.size()) {

@@ -1,9 +1,8 @@
 #include "platform/NameHash.h"
 #include "platform/RuntimeDirectory.h"
 #include "platform/WinText.h"
+#include "platform/WindowsApi.h"
 
-#include <windows.h>
-// After windows.h, which it needs.
 #include <cerrno>
 #include <cstdint>
 #include <knownfolders.h>

@@ -1,7 +1,7 @@
 #include "platform/SocketLibrary.h"
+#include "platform/WindowsApi.h"
 
 #include <atomic>
-#include <winsock2.h>
 
 namespace qarn::platform {
 

@@ -1,11 +1,10 @@
 #include "platform/Socket.h"
+#include "platform/WindowsApi.h"
 
 #include <algorithm>
 #include <climits>
 #include <map>
 #include <mutex>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 // mingw-w64's headers lack it (mstcpip.h of the Windows SDK has it).
 #ifndef SIO_UDP_CONNRESET

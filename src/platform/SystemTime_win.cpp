@@ -1,6 +1,5 @@
 #include "platform/SystemTime.h"
-
-#include <windows.h>
+#include "platform/WindowsApi.h"
 
 namespace qarn::platform {
 
