@@ -18,6 +18,16 @@ if(QARN_WERROR)
 endif()
 target_compile_definitions(qarn_common INTERFACE _FILE_OFFSET_BITS=64)
 
+if(WIN32)
+    # Windows 10 API, wide-character API by default, and no min/max macros from <windows.h>.
+    target_compile_definitions(qarn_common INTERFACE
+        _WIN32_WINNT=0x0A00 NTDDI_VERSION=0x0A000000 UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+    if(MINGW)
+        # libgcc, libstdc++ and winpthread inside the .exe files: they need nothing beside them.
+        target_link_options(qarn_common INTERFACE -static)
+    endif()
+endif()
+
 if(QARN_SANITIZE STREQUAL "address")
     set(_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
 elseif(QARN_SANITIZE STREQUAL "thread")
@@ -38,6 +48,23 @@ if(QARN_FUZZ)
     target_compile_options(qarn_common INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
+# qarn_glob_sources(var [EXCLUDE regex]): the .cpp files of the calling folder for the system being
+# built. A file for one system only carries its name as suffix (…_linux.cpp, …_win.cpp) and sits
+# beside its siblings for the other systems; the rest serve every system.
+function(qarn_glob_sources var)
+    cmake_parse_arguments(ARG "" "EXCLUDE" "" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    if(WIN32)
+        list(FILTER sources EXCLUDE REGEX "_linux\\.cpp$")
+    else()
+        list(FILTER sources EXCLUDE REGEX "_win\\.cpp$")
+    endif()
+    if(ARG_EXCLUDE)
+        list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
+    endif()
+    set(${var} ${sources} PARENT_SCOPE)
+endfunction()
+
 # qarn_add_library(name SOURCES ... [DEPS ...]): one static library per folder under src/.
 function(qarn_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
@@ -54,7 +81,13 @@ function(qarn_add_unit_test name)
     target_link_libraries(${name} PRIVATE qarn_common ${ARG_DEPS} GTest::gmock GTest::gtest_main)
     # Shared test support ("support/TempDir.h") is included relative to tests/.
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+    if(CMAKE_CROSSCOMPILING)
+        # Under an emulator (Wine) every start costs a second or more: one CTest entry per program.
+        add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES LABELS "unit;windows")
+    else()
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+    endif()
     # A list passed through the discovery script's PROPERTIES keeps only its first item, so the
     # extra labels go on the folder, whose tests (one executable per folder) all carry them.
     if(ARG_LABELS)

@@ -6,13 +6,12 @@
 #include "cli/FleetFlash.h"
 #include "cli/NetworkCommands.h"
 #include "cli/SettingsCommands.h"
+#include "platform/Console.h"
 
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <functional>
 #include <string>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace qarn::cli {
 
@@ -187,10 +186,7 @@ void AddApply(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, std:
 
 // Rows of the terminal on standard output, for the bars of a fleet update; 24 when unknown.
 int TerminalRows() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
-        return size.ws_row;
-    return 24;
+    return platform::TerminalRows().value_or(24);
 }
 
 void AddFlash(CLI::App& app, std::vector<Verb>& verbs, NetworkArguments& a, ProgressStyle style,

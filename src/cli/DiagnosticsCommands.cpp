@@ -4,10 +4,10 @@
 #include "diag/CHRegKey.h"
 #include "diag/DiagnosticsValue.h"
 #include "platform/ByteOrder.h"
+#include "platform/Console.h"
 #include "platform/Registry.h"
 
 #include <filesystem>
-#include <sys/stat.h>
 #include <system_error>
 #include <vector>
 
@@ -185,9 +185,7 @@ int ShowDiagnostics(std::ostream& out, std::ostream& err) {
 // program makes there (links, files of their own); the programs refuse to use such files, and
 // the logs and dumps are then lost.
 void WarnAboutOpenFolder(const char* what, const std::string& folder, std::ostream& err) {
-    struct stat info {};
-    if (stat(folder.c_str(), &info) != 0 || (info.st_mode & S_IWOTH) == 0 ||
-        (info.st_mode & S_ISVTX) != 0)
+    if (!platform::IsFolderOpenToEveryone(folder))
         return;
     err << kProgramName << ": warning: the " << what << " folder " << folder
         << " can be written by every user and has no sticky bit: another user could put links "

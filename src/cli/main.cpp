@@ -1,12 +1,12 @@
 #include "app/CrashDumpHandler.h"
 #include "cli/CtlMain.h"
 #include "diag/FileLogger.h"
+#include "platform/Console.h"
 #include "platform/Process.h"
 
 #include <cstdlib>
 #include <iostream>
 #include <string_view>
-#include <unistd.h>
 
 int main(int argc, char** argv) {
     // Standard error carries the one-line reason of a failure; the logger's own remarks (such as
@@ -20,8 +20,11 @@ int main(int argc, char** argv) {
     qarn::InstallCrashDumpHandler();
     qarn::InitFileLoggerFacility();
     // A bar redrawn in place suits a terminal; a file or a pipe gets plain progress lines.
-    const auto progress = isatty(STDOUT_FILENO) != 0 ? qarn::cli::ProgressStyle::Bar
-                                                     : qarn::cli::ProgressStyle::Lines;
+    const auto progress = qarn::platform::StandardOutputIsTerminal()
+                              ? qarn::cli::ProgressStyle::Bar
+                              : qarn::cli::ProgressStyle::Lines;
+    // Names of converters and folders may be any Unicode text; the console shows the UTF-8.
+    qarn::platform::PrepareConsoleOutput();
     const int status = qarn::cli::RunCtl(argc, argv, std::cout, std::cerr, progress);
     std::cout.flush();
     qarn::ShutdownFileLoggerFacility();

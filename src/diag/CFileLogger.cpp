@@ -12,7 +12,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <ctime>
 #include <deque>
 #include <thread>
 #include <vector>
@@ -48,13 +47,14 @@ std::string LockFileName(const std::string& mutexName) {
     return mutexName.substr(slash == std::string::npos ? 0 : slash + 1) + ".lock";
 }
 
+// The local time as "20261210231500".
 std::string RotationSuffix() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const platform::SystemTime now = platform::GetLocalTime();
     char buffer[32];
-    const size_t n = std::strftime(buffer, sizeof buffer, "%Y%m%d%H%M%S", &local);
-    return std::string(buffer, n);
+    const int n = std::snprintf(buffer, sizeof buffer, "%04u%02u%02u%02u%02u%02u",
+                                unsigned{now.year}, unsigned{now.month}, unsigned{now.day},
+                                unsigned{now.hour}, unsigned{now.minute}, unsigned{now.second});
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
 } // namespace

@@ -1,18 +1,19 @@
 #include "diag/CMyByteArray.h"
 
+#include "platform/SecureZero.h"
+
 #include <algorithm>
 #include <new>
-#include <string.h>
 
 namespace qarn {
 
 namespace {
 
-// explicit_bzero is a call the optimiser must keep, although the buffer is freed right after.
+// The wipe is one the optimiser must keep, although the buffer is freed right after.
 void WipeAndFree(uint8_t* buffer, uint32_t size) {
     if (buffer == nullptr)
         return;
-    explicit_bzero(buffer, size);
+    platform::SecureZero(buffer, size);
     delete[] buffer;
 }
 

@@ -6,6 +6,7 @@
 #include "net/CMsg.h"
 #include "net/CMsgQueue.h"
 #include "net/Deadline.h"
+#include "platform/Compiler.h"
 
 #include <cstdint>
 #include <memory>
@@ -76,7 +77,7 @@ class CFirmwareSession {
     const TransferResult& Result() const { return m_result; }
 
     // "CConfigLANconverter::<engine>: Dst:'<target>' " + the formatted detail.
-    __attribute__((format(printf, 2, 3))) void Error(const char* format, ...) const;
+    QARN_PRINTF_FORMAT(2, 3) void Error(const char* format, ...) const;
 
     const std::string& Target() const { return m_target; }
 

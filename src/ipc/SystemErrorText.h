@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Compiler.h"
+
 #include <string>
 
 namespace qarn {
@@ -10,6 +12,6 @@ namespace qarn {
 std::string SystemErrorText(int code);
 
 // printf-style formatting into a std::string, for the log lines.
-__attribute__((format(printf, 1, 2))) std::string FormatText(const char* format, ...);
+QARN_PRINTF_FORMAT(1, 2) std::string FormatText(const char* format, ...);
 
 } // namespace qarn

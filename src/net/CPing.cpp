@@ -2,6 +2,7 @@
 
 #include "diag/FileLogger.h"
 #include "net/CSupport.h"
+#include "platform/Compiler.h"
 #include "platform/Icmp.h"
 #include "platform/SocketLibrary.h"
 
@@ -15,7 +16,7 @@ namespace {
 // The handle value the echo facility reports when it cannot be opened.
 constexpr uint32_t kInvalidHandle = 0xffffffff;
 
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+QARN_PRINTF_FORMAT(1, 2) std::string Format(const char* format, ...) {
     char line[256];
     va_list arguments;
     va_start(arguments, format);

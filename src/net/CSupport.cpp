@@ -2,6 +2,7 @@
 
 #include "diag/FileLogger.h"
 #include "net/CPing.h"
+#include "platform/Compiler.h"
 #include "platform/NameLookup.h"
 #include "platform/SocketLibrary.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 // The helpers log texts that come from the caller (host names), so lines are not cut at a fixed
 // length.
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+QARN_PRINTF_FORMAT(1, 2) std::string Format(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
     va_list measure;

@@ -2,21 +2,16 @@
 
 #include "diag/FileLogger.h"
 #include "platform/ByteOrder.h"
+#include "platform/Compiler.h"
+#include "platform/Socket.h"
 #include "platform/SocketLibrary.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 
 namespace qarn {
@@ -25,7 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+QARN_PRINTF_FORMAT(1, 2) std::string Format(const char* format, ...) {
     char line[256];
     va_list arguments;
     va_start(arguments, format);
@@ -37,16 +32,12 @@ __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...
 
 // 0x0100A8C0 -> "192.168.0.1"
 std::string Dotted(uint32_t address) {
-    in_addr in{};
-    in.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
+    return platform::DottedAddress(address);
 }
 
 // The system's last error as the log lines show it ("0x%08x").
 unsigned LastError() {
-    return static_cast<unsigned>(errno);
+    return static_cast<unsigned>(platform::LastSocketError());
 }
 
 // Any port outside 0..65535 would wrap when put into the socket address and reach a port nobody
@@ -55,25 +46,12 @@ bool IsPort(int32_t port) {
     return port >= 0 && port <= 0xFFFF;
 }
 
-sockaddr_in SocketAddress(uint32_t address, int32_t port) {
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = address;
-    target.sin_port = htons(static_cast<uint16_t>(port));
-    return target;
-}
-
-// Sets an int option, ignoring the result.
-void SetIntOption(int fd, int level, int name, int value) {
-    (void)setsockopt(fd, level, name, &value, sizeof value);
-}
-
 void WarnSocketWrite(const char* what, uint32_t target, int32_t port) {
-    const int error = errno;
+    const int error = platform::LastSocketError();
     if (IsWarningLogEnabled())
         LogWarning(Format("CUDPSocket::SocketWrite: %s Error:0x%08x Target[IP:%s Port:%d]", what,
                           static_cast<unsigned>(error), Dotted(target).c_str(), port));
-    errno = error;
+    platform::SetLastSocketError(error);
 }
 
 } // namespace
@@ -108,57 +86,46 @@ bool CUDPSocket::Open(uint32_t remote, int32_t local, int32_t remotePortArg, uin
     remotePort.store(remotePortArg != 0 ? remotePortArg : local, std::memory_order_relaxed);
     Close();
 
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (fd < 0) {
-        const int error = errno;
+    const platform::SocketHandle fd = platform::OpenUdpSocket();
+    if (fd == platform::kInvalidSocket) {
+        const int error = platform::LastSocketError();
         if (IsErrorLogEnabled())
             LogError(Format("CUDPSocket::Open: create socket failed. Error:0x%08x",
                             static_cast<unsigned>(error)));
-        errno = error;
+        platform::SetLastSocketError(error);
         return false;
     }
     if (!PrepareSocket(fd, local, bindAddress)) {
-        const int error = errno;
-        close(fd);
-        errno = error;
+        const int error = platform::LastSocketError();
+        platform::CloseSocket(fd);
+        platform::SetLastSocketError(error);
         return false;
     }
     socketHandle.store(fd, std::memory_order_release);
     return true;
 }
 
-bool CUDPSocket::PrepareSocket(int fd, int32_t port, uint32_t bindAddress) {
+bool CUDPSocket::PrepareSocket(platform::SocketHandle fd, int32_t port, uint32_t bindAddress) {
     // No SO_REUSEADDR: with it, any local user could bind the same port beside the endpoint and
     // receive the converters' answers (and firmware acknowledgements) in its place.
     // Room for a burst of answers. The system caps the request at net.core.rmem_max; never
     // shrink a buffer that is already larger.
-    int receiveBytes = 0;
-    socklen_t optionSize = sizeof receiveBytes;
-    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, &optionSize) == 0 &&
-        receiveBytes < kReceiveBufferBytes)
-        SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, kReceiveBufferBytes);
-    const uint32_t sendMs = GetReadTimeoutMs();
-    timeval sendTimeout{};
-    sendTimeout.tv_sec = static_cast<time_t>(sendMs / 1000);
-    sendTimeout.tv_usec = static_cast<suseconds_t>(sendMs % 1000 * 1000);
-    (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    const int receiveBytes = platform::ReceiveBufferBytes(fd);
+    if (receiveBytes >= 0 && receiveBytes < kReceiveBufferBytes)
+        (void)platform::SetReceiveBufferBytes(fd, kReceiveBufferBytes);
+    (void)platform::SetSendTimeoutMs(fd, GetReadTimeoutMs());
 
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return false;
     if (port == 0)
         return true;
-    const int one = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0)
+    if (!platform::SetBroadcast(fd, true))
         return false;
-    const sockaddr_in local = SocketAddress(bindAddress, port);
-    errno = EINVAL;
-    if (!IsPort(port) || bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        const int error = errno;
+    platform::SetLastSocketError(platform::SocketErrorInvalidArgument());
+    if (!IsPort(port) || !platform::BindSocket(fd, bindAddress, static_cast<uint16_t>(port))) {
+        const int error = platform::LastSocketError();
         if (IsErrorLogEnabled())
             LogError(Format("CUDPSocket::Open: bind (IP:%s Port:%d) failed. Error:0x%08x",
                             Dotted(bindAddress).c_str(), port, static_cast<unsigned>(error)));
-        errno = error;
+        platform::SetLastSocketError(error);
         return false;
     }
     if (IsDebugLogEnabled())
@@ -168,15 +135,15 @@ bool CUDPSocket::PrepareSocket(int fd, int32_t port, uint32_t bindAddress) {
 }
 
 void CUDPSocket::Close() {
-    const int fd = socketHandle.exchange(kNoSocket, std::memory_order_acq_rel);
+    const platform::SocketHandle fd = socketHandle.exchange(kNoSocket, std::memory_order_acq_rel);
     if (fd != kNoSocket) {
-        // close() alone does not wake a recvfrom or poll blocked on the socket; shutdown does (on
-        // an unconnected UDP socket it answers ENOTCONN, yet takes effect), and every later poll
-        // on it returns at once. The number itself is given back only when nobody works on it
-        // any more, so that it cannot be reused by another socket under a send or read.
-        (void)shutdown(fd, SHUT_RDWR);
+        // Closing alone does not wake a read blocked on the socket; the shutdown does, and every
+        // later wait on it returns at once. The number itself is given back only when nobody
+        // works on it any more, so that it cannot be reused by another socket under a send or
+        // read.
+        platform::ShutdownSocket(fd);
         const std::unique_lock<std::shared_mutex> exclusive(m_descriptorGuard);
-        close(fd);
+        platform::CloseSocket(fd);
     }
     StopThread();
     if (readLock.Lock(CTimedCriticalSection::kNoLimit)) {
@@ -275,7 +242,7 @@ bool CUDPSocket::Write(const CMsg* msg) {
 int32_t CUDPSocket::SocketWrite(const uint8_t* buffer, size_t length, uint32_t address,
                                 int32_t port) {
     if (!IsOpen()) {
-        errno = EBADF;
+        platform::SetLastSocketError(platform::SocketErrorBadHandle());
         return -1;
     }
     if (address != kBroadcastAddress) {
@@ -289,18 +256,17 @@ int32_t CUDPSocket::SocketWrite(const uint8_t* buffer, size_t length, uint32_t a
 
 int32_t CUDPSocket::SendOnce(const uint8_t* buffer, size_t length, uint32_t address, int32_t port) {
     if (!IsPort(port)) {
-        errno = EINVAL;
+        platform::SetLastSocketError(platform::SocketErrorInvalidArgument());
         return -1;
     }
     const std::shared_lock<std::shared_mutex> inUse(m_descriptorGuard);
-    const int fd = socketHandle.load(std::memory_order_acquire);
+    const platform::SocketHandle fd = socketHandle.load(std::memory_order_acquire);
     if (fd == kNoSocket) {
-        errno = EBADF;
+        platform::SetLastSocketError(platform::SocketErrorBadHandle());
         return -1;
     }
-    const sockaddr_in target = SocketAddress(address, port);
-    const ssize_t sent = sendto(fd, buffer, length, MSG_NOSIGNAL,
-                                reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    const int64_t sent =
+        platform::SendDatagram(fd, buffer, length, address, static_cast<uint16_t>(port));
     return sent < 0 ? -1 : static_cast<int32_t>(sent);
 }
 
@@ -310,10 +276,10 @@ int32_t CUDPSocket::BroadcastFanOut(const uint8_t* buffer, size_t length, int32_
     int32_t result = SendOnce(buffer, length, kBroadcastAddress, port);
     if (result == -1)
         WarnSocketWrite("Exception:", kBroadcastAddress, port);
-    int error = errno;
+    int error = platform::LastSocketError();
     if (EnumerateInterfaces() && GetInterfaceCount() > 1) {
         result = -1;
-        error = ENETUNREACH; // stays when every record is a loopback one
+        error = platform::SocketErrorUnreachable(); // stays when every record is a loopback one
         for (const platform::InterfaceRecord& record : GetInterfaces()) {
             if ((record.flags & platform::kInterfaceLoopback) != 0)
                 continue;
@@ -321,10 +287,10 @@ int32_t CUDPSocket::BroadcastFanOut(const uint8_t* buffer, size_t length, int32_
             result = SendOnce(buffer, length, directed, port);
             if (result == -1)
                 WarnSocketWrite("sendto:", directed, port);
-            error = errno;
+            error = platform::LastSocketError();
         }
     }
-    errno = error;
+    platform::SetLastSocketError(error);
     return result;
 }
 
@@ -388,38 +354,35 @@ int32_t CUDPSocket::ReceiveDatagram(uint32_t timeoutMs, uint32_t* from) {
     if (m_receiveBuffer.size() != kMaxDatagramBytes)
         m_receiveBuffer.resize(kMaxDatagramBytes);
     const std::shared_lock<std::shared_mutex> inUse(m_descriptorGuard);
-    const int fd = socketHandle.load(std::memory_order_acquire);
+    const platform::SocketHandle fd = socketHandle.load(std::memory_order_acquire);
     if (fd == kNoSocket)
         return -1;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd watch{fd, POLLIN, 0};
-        const int ready = poll(&watch, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
-        if (ready < 0 && errno != EINTR)
+        const platform::SocketWait ready =
+            platform::WaitReadable(fd, static_cast<uint32_t>(std::max<decltype(left)>(left, 0)));
+        if (ready == platform::SocketWait::Failed)
             return -1;
-        if (ready == 0)
-            return -1; // time-out
+        if (ready == platform::SocketWait::TimedOut)
+            return -1;
         // Woken by Close: a socket that was shut down stays readable but yields nothing to a
         // receive that does not wait.
         if (socketHandle.load(std::memory_order_acquire) != fd)
             return -1;
-        if (ready > 0) {
-            sockaddr_in source{};
-            socklen_t sourceSize = sizeof source;
-            // MSG_TRUNC reports the datagram's real length, so an oversize one is recognised
-            // (and dropped) rather than delivered cut short.
-            const ssize_t size = recvfrom(fd, m_receiveBuffer.data(), m_receiveBuffer.size(),
-                                          MSG_DONTWAIT | MSG_TRUNC,
-                                          reinterpret_cast<sockaddr*>(&source), &sourceSize);
-            if (size > static_cast<ssize_t>(kMaxDatagramBytes))
+        if (ready == platform::SocketWait::Readable) {
+            // The datagram's real length comes back, so an oversize one is recognised (and
+            // dropped) rather than delivered cut short.
+            const platform::ReceivedDatagram got =
+                platform::ReceiveDatagram(fd, m_receiveBuffer.data(), m_receiveBuffer.size());
+            if (got.length > static_cast<int64_t>(kMaxDatagramBytes))
                 return -1;
-            if (size >= 0) {
-                *from = source.sin_addr.s_addr;
-                return static_cast<int32_t>(size);
+            if (got.length >= 0) {
+                *from = got.fromAddress;
+                return static_cast<int32_t>(got.length);
             }
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            if (!got.wouldBlock)
                 return -1;
         }
         if (Clock::now() >= deadline)
@@ -482,12 +445,10 @@ void CUDPSocket::Deliver(std::unique_ptr<CMsg> msg) {
 
 int32_t CUDPSocket::GetReceiveBufferBytes() const {
     const std::shared_lock<std::shared_mutex> inUse(m_descriptorGuard);
-    const int fd = socketHandle.load(std::memory_order_acquire);
-    int bytes = -1;
-    socklen_t size = sizeof bytes;
-    if (fd == kNoSocket || getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, &size) != 0)
+    const platform::SocketHandle fd = socketHandle.load(std::memory_order_acquire);
+    if (fd == kNoSocket)
         return -1;
-    return bytes;
+    return platform::ReceiveBufferBytes(fd);
 }
 
 // ---- stream mode ----

@@ -6,6 +6,7 @@
 #include "net/CTimedCriticalSection.h"
 #include "net/OwnAddressFilter.h"
 #include "platform/Interfaces.h"
+#include "platform/Socket.h"
 
 #include <atomic>
 #include <cstddef>
@@ -98,10 +99,10 @@ class CUDPSocket : public CThreadClass {
     bool Write(const std::vector<uint8_t>& bytes, uint32_t address, int32_t port);
 
     // One send without the endpoint's write lock (Write holds it): the number of bytes sent, or
-    // -1 with errno set. For 255.255.255.255 the datagram leaves from this endpoint's own socket
-    // (so an unbound one cannot broadcast): once to 255.255.255.255, then, when more than one
-    // interface record is known, once to each non-loopback record's directed broadcast address
-    // (address | ~netmask); the result is the last send's.
+    // -1 with platform::LastSocketError() set. For 255.255.255.255 the datagram leaves from this
+    // endpoint's own socket (so an unbound one cannot broadcast): once to 255.255.255.255, then,
+    // when more than one interface record is known, once to each non-loopback record's directed
+    // broadcast address (address | ~netmask); the result is the last send's.
     int32_t SocketWrite(const uint8_t* buffer, size_t length, uint32_t address, int32_t port);
 
     // Reads the interface records once per endpoint; later calls keep the first list. False when
@@ -150,7 +151,7 @@ class CUDPSocket : public CThreadClass {
     bool GetDropOwnDatagrams() const { return m_dropOwn.load(std::memory_order_relaxed); }
 
   private:
-    static constexpr int kNoSocket = -1;
+    static constexpr platform::SocketHandle kNoSocket = platform::kInvalidSocket;
 
     // Logs the error line for a time-out above kMaxReadTimeoutMs.
     static bool IsReadTimeoutTooLarge(uint32_t timeoutMs);
@@ -167,14 +168,15 @@ class CUDPSocket : public CThreadClass {
     std::unique_ptr<CMsg> AbortStream(size_t count);
     // Stamps sender and local port into a message of the worker's reads and hands it on.
     void DeliverReceived(std::unique_ptr<CMsg> msg);
-    // sendto on this endpoint's own socket; -1 with errno set.
+    // One send on this endpoint's own socket; -1 with platform::LastSocketError() set.
     int32_t SendOnce(const uint8_t* buffer, size_t length, uint32_t address, int32_t port);
     int32_t BroadcastFanOut(const uint8_t* buffer, size_t length, int32_t port);
     // Sets the socket's options, then binds it unless `port` is 0. False: the caller closes it.
-    bool PrepareSocket(int fd, int32_t port, uint32_t bindAddress);
+    bool PrepareSocket(platform::SocketHandle fd, int32_t port, uint32_t bindAddress);
 
-    // -1 when closed (0 is a valid descriptor here). Read by every thread that sends or reads.
-    std::atomic<int> socketHandle{kNoSocket};
+    // kNoSocket when closed (0 is a valid descriptor here). Read by every thread that sends or
+    // reads.
+    std::atomic<platform::SocketHandle> socketHandle{kNoSocket};
     std::atomic<int32_t> localPort{0};
     std::atomic<int32_t> remotePort{0};
     std::atomic<uint32_t> remoteAddress{0}; // kept for the owner, not used here

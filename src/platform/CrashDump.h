@@ -6,6 +6,8 @@
 namespace qarn::platform {
 
 // What the system handed the handler for one fatal signal; valid only while the filter runs.
+// On Windows the handler is the unhandled-exception filter (and abort's SIGABRT): `signal` holds
+// the exception code, `signalInfo` the EXCEPTION_POINTERS, `machineContext` the CONTEXT.
 struct CrashContext {
     int signal = 0;
     const void* signalInfo = nullptr;     // siginfo_t of the signal, may be null

@@ -34,7 +34,7 @@ class Event {
 
     // False when the kernel refused the event (out of file descriptors); every operation then
     // fails and waits answer Failed.
-    bool IsValid() const { return m_fd >= 0; }
+    bool IsValid() const;
     bool IsManualReset() const { return m_mode == ResetMode::Manual; }
 
     bool Set();
@@ -58,13 +58,19 @@ class Event {
     // wins and only it is consumed. `second` may be null; it must not be `first`.
     static WaitResult WaitAny(Event& first, Event* second, int32_t timeoutMs);
 
+#ifndef _WIN32
     // The descriptor that becomes readable while the event is signalled, for callers that poll it
     // together with their own descriptors (a socket). Never read from it or close it: claim the
     // signal with Wait(0) once poll reports it readable.
-    int FileDescriptor() const { return m_fd; }
+    int FileDescriptor() const {
+        return m_fd;
+    }
+#endif
 
     // Threads inside a timed or unlimited wait on this event right now (diagnostics, tests).
-    int32_t GetWaiterCount() const { return m_waiters.load(std::memory_order_acquire); }
+    int32_t GetWaiterCount() const {
+        return m_waiters.load(std::memory_order_acquire);
+    }
 
     static constexpr int kPulseSettleMs = 50;
 
@@ -73,7 +79,11 @@ class Event {
     // the one thread whose read found it above zero; manual reset only re-checks it.
     bool TryConsume();
 
+#ifdef _WIN32
+    void* m_handle = nullptr; // the kernel event object (HANDLE); null when refused
+#else
     int m_fd = -1;
+#endif
     ResetMode m_mode;
     std::atomic<int32_t> m_waiters{0};
 };

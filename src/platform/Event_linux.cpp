@@ -79,6 +79,10 @@ Event::Event(ResetMode mode) : m_mode(mode) {
         OutputDebugString(std::string("Event::Event: eventfd failed: ") + std::strerror(errno));
 }
 
+bool Event::IsValid() const {
+    return m_fd >= 0;
+}
+
 Event::~Event() {
     if (m_fd >= 0)
         ::close(m_fd);

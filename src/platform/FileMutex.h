@@ -15,6 +15,9 @@ namespace qarn::platform {
 // Like a kernel mutex it also tells whether another process has it open (Open reports
 // AlreadyExists): every holder keeps a shared lock on a second byte while it is open.
 //
+// On Windows the lock is a byte-range lock of LockFileEx, which the system also lets go when the
+// holder dies, on a file whose security descriptor admits the current user alone.
+//
 // Within one process the lock belongs to the open object, not to a thread: callers hand it to one
 // thread at a time (the logger's writer queue does) and do not lock it twice.
 class FileMutex {
@@ -42,10 +45,15 @@ class FileMutex {
     // to close the descriptor; the object is closed either way.
     bool Close();
 
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const;
 
   private:
+#ifdef _WIN32
+    void* m_file = nullptr; // the lock file's HANDLE, opened for overlapped locks
+    void* m_wake = nullptr; // event of the pending overlapped lock request
+#else
     int m_fd = -1;
+#endif
 };
 
 } // namespace qarn::platform

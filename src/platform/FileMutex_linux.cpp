@@ -37,6 +37,10 @@ bool SetLock(int fd, short type, off_t byte) {
 
 } // namespace
 
+bool FileMutex::IsOpen() const {
+    return m_fd >= 0;
+}
+
 FileMutex::~FileMutex() {
     Close();
 }

@@ -5,9 +5,12 @@
 #include <string_view>
 #include <vector>
 
-// The machine settings store: keys are folders, each value is one file that records its type and
-// its bytes. The store lives under /etc/qarn/registry, or under the folder named by the environment
-// variable QARN_REGISTRY_ROOT, read at every open so that each test can use a folder of its own:
+// The machine settings store. On Windows it is the registry itself (the diagnostics value is
+// Configuration under HKEY_LOCAL_MACHINE, key "SOFTWARE\qarn\Diagnostics"), with the registry's
+// own rules for names and rights. On Linux it is a folder tree that behaves the same way: keys are
+// folders, each value is one file that records its type and its bytes. The store lives under
+// /etc/qarn/registry, or under the folder named by the environment variable QARN_REGISTRY_ROOT,
+// read at every open so that each test can use a folder of its own:
 //
 //     <root>/HKLM/SOFTWARE/qarn/Diagnostics/Configuration.value
 //
@@ -47,9 +50,9 @@ inline constexpr uint32_t kKeyNotify = 0x0010;
 inline constexpr uint32_t kKeyRead = 0x20019;
 inline constexpr uint32_t kKeyWrite = 0x20006;
 inline constexpr uint32_t kKeyAllAccess = 0xF003F;
-// 32-bit and 64-bit views of the store exist only on systems that run 32-bit programs beside
-// 64-bit ones under separate settings. Here there is one store: both flags are accepted and
-// change nothing.
+// 32-bit and 64-bit views of the store exist only on Windows, which runs 32-bit programs beside
+// 64-bit ones under separate settings; there the flags choose the view. On Linux there is one
+// store: both flags are accepted and change nothing.
 inline constexpr uint32_t kKeyWow64_64Key = 0x0100;
 inline constexpr uint32_t kKeyWow64_32Key = 0x0200;
 

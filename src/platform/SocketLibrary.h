@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
-// The socket library's start-up and clean-up. On this system sockets need no start-up, but the
-// callers keep their version checks and log lines, so the pair is kept as a reference count that
+// The socket library's start-up and clean-up: on Windows Winsock 2.2's WSAStartup and WSACleanup,
+// which every socket needs first; on Linux sockets need no start-up, but the callers keep their
+// version checks and log lines, so the pair is kept as the same reference count there. It
 // reports the library version 2.2. Versions are 16-bit words with the major number in the low byte
 // and the minor number in the high byte: 2.2 -> 0x0202 (514), 1.1 -> 0x0101.
 //

@@ -1,0 +1,3 @@
+# nlohmann_json (header-only) for the cross build (see ../HeaderOnly.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/../HeaderOnly.cmake)
+qarn_cross_header_only(nlohmann_json::nlohmann_json nlohmann)
