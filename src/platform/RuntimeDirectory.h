@@ -1,10 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace qarn::platform {
 
@@ -23,7 +23,7 @@ std::optional<std::string> UserRuntimeDirectory(std::string* problem = nullptr);
 bool IsPrivateFolder(const std::string& path, std::string* problem = nullptr);
 
 // A user for messages: "mallory (uid 1001)", or "uid 1001" when the name is not known.
-std::string DescribeUser(uid_t uid);
+std::string DescribeUser(std::uint32_t uid);
 
 // Where the system shows its named shared-memory objects, for messages about them.
 inline const std::string kSharedMemoryFolder = "/dev/shm";

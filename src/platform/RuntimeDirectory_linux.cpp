@@ -58,7 +58,7 @@ std::string Escape(std::string_view name) {
 
 } // namespace
 
-std::string DescribeUser(uid_t uid) {
+std::string DescribeUser(std::uint32_t uid) {
     const std::string number = "uid " + std::to_string(uid);
     std::vector<char> buffer(16384);
     passwd entry{};
